@@ -1,0 +1,141 @@
+#include "console.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that a file or a fast pipe costs few system calls, small
+// enough that the whole process stays within a couple of MiB.
+constexpr std::size_t input_capacity = std::size_t{64} * 1024;
+constexpr std::size_t output_capacity = std::size_t{128} * 1024;
+
+// The buffers live apart from the small state so that they stay in zeroed
+// memory that the program touches only as far as it uses it.
+constinit std::array<char, input_capacity> input_buffer{};
+constinit std::array<char, output_capacity> output_buffer{};
+
+struct State {
+    int input_fd = STDIN_FILENO;
+    int output_fd = STDOUT_FILENO;
+    std::size_t read_limit = input_capacity;
+    std::size_t read_pos = 0;
+    std::size_t read_end = 0;
+    std::size_t buffered = 0;
+    bool input_ended = false;
+    bool output_failed = false;
+};
+
+constinit State state{};
+
+// A descriptor that someone left non-blocking answers EAGAIN instead of
+// waiting; waiting here keeps the program's behaviour the same either way.
+bool wait_for(int fd, short events) noexcept
+{
+    pollfd request{fd, events, 0};
+    for (;;) {
+        const int ready = ::poll(&request, 1, -1);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool would_block() noexcept
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+bool write_all(const char *data, std::size_t size) noexcept
+{
+    while (size > 0) {
+        const ssize_t count = ::write(state.output_fd, data, size);
+        if (count > 0) {
+            data += count;
+            size -= static_cast<std::size_t>(count);
+        } else if (count == 0 || (errno != EINTR && !(would_block() && wait_for(state.output_fd, POLLOUT)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+namespace console {
+
+void attach(int input_fd, int output_fd, std::size_t read_limit) noexcept
+{
+    state = State{};
+    state.input_fd = input_fd;
+    state.output_fd = output_fd;
+    if (read_limit > 0 && read_limit < input_capacity) {
+        state.read_limit = read_limit;
+    }
+}
+
+std::string_view unread() noexcept
+{
+    return {input_buffer.data() + state.read_pos, state.read_end - state.read_pos};
+}
+
+void consume_to(const char *end) noexcept
+{
+    state.read_pos = static_cast<std::size_t>(end - input_buffer.data());
+}
+
+std::string_view refill() noexcept
+{
+    state.read_pos = 0;
+    state.read_end = 0;
+    if (state.input_ended || !flush()) {
+        state.input_ended = true;
+        return unread();
+    }
+    for (;;) {
+        const ssize_t count = ::read(state.input_fd, input_buffer.data(), state.read_limit);
+        if (count > 0) {
+            state.read_end = static_cast<std::size_t>(count);
+            return unread();
+        }
+        // End of file and read errors alike (a closed descriptor, a
+        // directory) leave nothing more to read.
+        if (count == 0 || (errno != EINTR && !(would_block() && wait_for(state.input_fd, POLLIN)))) {
+            state.input_ended = true;
+            return unread();
+        }
+    }
+}
+
+void write(std::string_view text) noexcept
+{
+    if (state.output_failed) {
+        return;
+    }
+    if (text.size() > output_capacity - state.buffered && !flush()) {
+        return;
+    }
+    if (text.size() > output_capacity) {
+        state.output_failed = !write_all(text.data(), text.size());
+        return;
+    }
+    std::memcpy(output_buffer.data() + state.buffered, text.data(), text.size());
+    state.buffered += text.size();
+}
+
+bool flush() noexcept
+{
+    if (!state.output_failed && state.buffered > 0) {
+        state.output_failed = !write_all(output_buffer.data(), state.buffered);
+        state.buffered = 0;
+    }
+    return !state.output_failed;
+}
+
+} // namespace console

@@ -1,0 +1,225 @@
+#include "dates.hpp"
+
+#include "console.hpp"
+
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view prompt = "please enter the date in the format mm/dd/yyyy: ";
+constexpr std::string_view format_error = "the format is not correct. Please enter a correct one\n";
+constexpr char separator = '/';
+constexpr int end_of_input = -1;
+
+// The console's unread bytes, walked with a local cursor so that the byte
+// loops below cost no call per byte. The cursor goes back to the console
+// before each refill and when the scanner goes.
+class Scanner {
+public:
+    Scanner() noexcept
+        : next_{console::unread().data()}, end_{next_ + console::unread().size()}
+    {
+    }
+    ~Scanner() { console::consume_to(next_); }
+    Scanner(const Scanner &) = delete;
+    Scanner(Scanner &&) = delete;
+    Scanner &operator=(const Scanner &) = delete;
+    Scanner &operator=(Scanner &&) = delete;
+
+    // The next byte, left unread, or end_of_input.
+    int peek() noexcept
+    {
+        if (next_ == end_ && !refill()) {
+            return end_of_input;
+        }
+        return static_cast<unsigned char>(*next_);
+    }
+
+    void advance() noexcept { ++next_; }
+
+    // Whitespace is what the C locale counts as such, line breaks included:
+    // a date may be spread over several lines.
+    int skip_space() noexcept
+    {
+        int byte = peek();
+        while (byte == ' ' || (byte >= '\t' && byte <= '\r')) {
+            advance();
+            byte = peek();
+        }
+        return byte;
+    }
+
+    // Drops everything up to and including the next line break.
+    void skip_line() noexcept
+    {
+        while (next_ != end_ || refill()) {
+            const auto *line_break = static_cast<const char *>(std::memchr(next_, '\n', static_cast<std::size_t>(end_ - next_)));
+            if (line_break != nullptr) {
+                next_ = line_break + 1;
+                return;
+            }
+            next_ = end_;
+        }
+    }
+
+private:
+    bool refill() noexcept
+    {
+        console::consume_to(next_);
+        const std::string_view more = console::refill();
+        next_ = more.data();
+        end_ = next_ + more.size();
+        return !more.empty();
+    }
+
+    const char *next_;
+    const char *end_;
+};
+
+enum class Outcome { converted, unconvertible, ended };
+
+struct Number {
+    std::int32_t value = 0;
+    bool fits = true;
+};
+
+struct Attempt {
+    Number month;
+    char sep1 = 0;
+    Number day;
+    char sep2 = 0;
+    Number year;
+};
+
+bool is_digit(int byte) noexcept
+{
+    return byte >= '0' && byte <= '9';
+}
+
+// An optionally signed decimal number after any whitespace. It is read to its
+// last digit however long it is; one that does not fit keeps fits false and
+// fails the check later, as an out-of-range month does.
+Outcome read_number(Scanner &in, Number &number) noexcept
+{
+    int byte = in.skip_space();
+    if (byte == end_of_input) {
+        return Outcome::ended;
+    }
+    const bool negative = byte == '-';
+    if (negative || byte == '+') {
+        in.advance();
+        byte = in.peek();
+    }
+    if (!is_digit(byte)) {
+        return Outcome::unconvertible;
+    }
+    // Past this bound the magnitude fits no 32-bit integer of either sign, so
+    // it stops growing; the digits are still consumed.
+    constexpr std::uint64_t bound = std::uint64_t{1} << 31U;
+    std::uint64_t magnitude = 0;
+    while (is_digit(byte)) {
+        if (magnitude <= bound) {
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>(byte - '0');
+        }
+        in.advance();
+        byte = in.peek();
+    }
+    number.fits = magnitude < bound || (negative && magnitude == bound);
+    if (number.fits) {
+        const auto value = static_cast<std::int64_t>(magnitude);
+        number.value = static_cast<std::int32_t>(negative ? -value : value);
+    }
+    return Outcome::converted;
+}
+
+// A separator is whatever single byte comes after any whitespace.
+Outcome read_separator(Scanner &in, char &sep) noexcept
+{
+    const int byte = in.skip_space();
+    if (byte == end_of_input) {
+        return Outcome::ended;
+    }
+    sep = static_cast<char>(byte);
+    in.advance();
+    return Outcome::converted;
+}
+
+// Month, separator, day, separator, year, in the manner of "%d %c%d %c%d":
+// the read stops right after the year's last digit and leaves the rest of
+// the line to the next read.
+Outcome read_attempt(Scanner &in, Attempt &attempt) noexcept
+{
+    Outcome outcome = read_number(in, attempt.month);
+    if (outcome == Outcome::converted) {
+        outcome = read_separator(in, attempt.sep1);
+    }
+    if (outcome == Outcome::converted) {
+        outcome = read_number(in, attempt.day);
+    }
+    if (outcome == Outcome::converted) {
+        outcome = read_separator(in, attempt.sep2);
+    }
+    if (outcome == Outcome::converted) {
+        outcome = read_number(in, attempt.year);
+    }
+    return outcome;
+}
+
+bool passes_check(const Attempt &attempt) noexcept
+{
+    const std::int32_t month = attempt.month.value;
+    const std::int32_t day = attempt.day.value;
+    return attempt.month.fits && attempt.day.fits && attempt.year.fits && month >= 1 && month <= 12 &&
+           attempt.sep1 == separator && day >= 1 && day <= 31 && attempt.sep2 == separator;
+}
+
+int order(std::int32_t first, std::int32_t second) noexcept
+{
+    return first < second ? 1 : -1;
+}
+
+} // namespace
+
+bool read_date(std::int32_t *month, std::int32_t *day, std::int32_t *year) noexcept
+{
+    Scanner in;
+    Attempt attempt;
+    bool valid = false;
+    while (!valid) {
+        console::write(prompt);
+        attempt = Attempt{};
+        const Outcome outcome = read_attempt(in, attempt);
+        if (outcome == Outcome::ended) {
+            return false;
+        }
+        valid = outcome == Outcome::converted && passes_check(attempt);
+        if (!valid) {
+            console::write(format_error);
+        }
+        // What stopped the conversion would stop every later attempt too;
+        // the line it stands on goes with it.
+        if (outcome == Outcome::unconvertible) {
+            in.skip_line();
+        }
+    }
+    *month = attempt.month.value;
+    *day = attempt.day.value;
+    *year = attempt.year.value;
+    return true;
+}
+
+int compare_dates(const std::int32_t *month1, const std::int32_t *day1, const std::int32_t *year1,
+                  const std::int32_t *month2, const std::int32_t *day2, const std::int32_t *year2) noexcept
+{
+    if (*year1 != *year2) {
+        return order(*year1, *year2);
+    }
+    if (*month1 != *month2) {
+        return order(*month1, *month2);
+    }
+    if (*day1 != *day2) {
+        return order(*day1, *day2);
+    }
+    return 0;
+}
