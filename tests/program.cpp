@@ -1,0 +1,340 @@
+#include "program.hpp"
+
+#include "program_path.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void check(bool ok, const char *what)
+{
+    if (!ok) {
+        throw std::runtime_error(what);
+    }
+}
+
+std::array<int, 2> make_pipe()
+{
+    std::array<int, 2> ends{};
+    check(::pipe2(ends.data(), O_CLOEXEC) == 0, "pipe2");
+    return ends;
+}
+
+void close_fd(int &fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// The test process writes to pipes whose reader may be gone; that must come
+// back as EPIPE here, not end the tests.
+void ignore_sigpipe_here()
+{
+    static const bool done = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
+
+// In the child between fork and exec only async-signal-safe calls are made.
+[[noreturn]] void start_child(const std::string &path, const std::vector<char *> &argv, int in, int out, int err,
+                              bool ignore_sigpipe, int exec_signal)
+{
+    std::signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    const std::array<int, 3> wanted{in, out, err};
+    for (int target = 0; target < 3; ++target) {
+        const int source = wanted.at(static_cast<std::size_t>(target));
+        if (source < 0) {
+            ::close(target);
+        } else if (source == target) {
+            ::fcntl(target, F_SETFD, 0);
+        } else {
+            ::dup2(source, target);
+        }
+    }
+    ::execv(path.c_str(), argv.data());
+    const char failed = 1;
+    (void)!::write(exec_signal, &failed, 1);
+    ::_exit(127);
+}
+
+// Forks and runs the program; returns once it runs in place of the copy of
+// this process, so that whatever is measured of it from then on is its own.
+pid_t spawn(const std::string &path, const std::vector<char *> &argv, int in, int out, int err, bool ignore_sigpipe)
+{
+    const auto exec_signal = make_pipe();
+    const pid_t pid = ::fork();
+    check(pid >= 0, "fork");
+    if (pid == 0) {
+        start_child(path, argv, in, out, err, ignore_sigpipe, exec_signal[1]);
+    }
+    ::close(exec_signal[1]);
+    char failed = 0;
+    ssize_t count = 0;
+    do {
+        count = ::read(exec_signal[0], &failed, 1);
+    } while (count < 0 && errno == EINTR);
+    ::close(exec_signal[0]);
+    check(count == 0, "exec");
+    return pid;
+}
+
+int exit_status(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int wait_ms(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Appends what one read brings; false at end of file or on error.
+bool drain(int fd, std::string &into)
+{
+    std::array<char, 65536> chunk{};
+    const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+    if (count > 0) {
+        into.append(chunk.data(), static_cast<std::size_t>(count));
+        return true;
+    }
+    return count < 0 && errno == EINTR;
+}
+
+// The high-water mark of the process's resident memory, from the kernel.
+// Read while the process runs: once it has exited the figure is gone, and
+// the rusage of a forked child also counts the parent it was copied from.
+long peak_resident_kib(pid_t pid)
+{
+    std::ifstream status{"/proc/" + std::to_string(pid) + "/status"};
+    std::string word;
+    while (status >> word) {
+        if (word == "VmHWM:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string program_path()
+{
+    const char *from_environment = std::getenv("COMPARE_DATES");
+    return from_environment != nullptr ? from_environment : std::string{built_program};
+}
+
+Result run_program(const Setup &setup, std::chrono::seconds limit)
+{
+    ignore_sigpipe_here();
+    const std::string path = program_path();
+    std::vector<std::string> words{path};
+    words.insert(words.end(), setup.arguments.begin(), setup.arguments.end());
+    std::vector<char *> argv;
+    for (auto &word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    int child_in = -1;
+    int feed = -1;
+    if (setup.in == Input::bytes) {
+        const auto ends = make_pipe();
+        child_in = ends[0];
+        feed = ends[1];
+    } else if (setup.in == Input::directory) {
+        child_in = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else if (setup.in == Input::endless_zeros) {
+        child_in = ::open("/dev/zero", O_RDONLY | O_CLOEXEC);
+    }
+    int child_out = -1;
+    int collect = -1;
+    if (setup.out == Output::pipe || setup.out == Output::broken_pipe) {
+        const auto ends = make_pipe();
+        child_out = ends[1];
+        collect = ends[0];
+        if (setup.out == Output::broken_pipe) {
+            close_fd(collect);
+        }
+    } else if (setup.out == Output::full_device) {
+        child_out = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    }
+    const auto error_ends = make_pipe();
+    int errors = error_ends[0];
+    int child_err = error_ends[1];
+
+    const pid_t pid = spawn(path, argv, child_in, child_out, child_err, setup.ignore_sigpipe);
+    close_fd(child_in);
+    close_fd(child_out);
+    close_fd(child_err);
+    if (feed >= 0) {
+        ::fcntl(feed, F_SETFL, O_NONBLOCK);
+    }
+
+    Result result;
+    std::size_t fed = 0;
+    const auto deadline = Clock::now() + limit;
+    while (feed >= 0 || collect >= 0 || errors >= 0) {
+        if (feed >= 0 && fed == setup.input.size()) {
+            close_fd(feed);
+            continue;
+        }
+        std::array<pollfd, 3> watched{{{feed, POLLOUT, 0}, {collect, POLLIN, 0}, {errors, POLLIN, 0}}};
+        const int ready = ::poll(watched.data(), watched.size(), wait_ms(deadline));
+        if (ready == 0) {
+            result.timed_out = true;
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        if (ready < 0) {
+            check(errno == EINTR, "poll");
+            continue;
+        }
+        if (watched[0].revents != 0) {
+            const ssize_t count = ::write(feed, setup.input.data() + fed, setup.input.size() - fed);
+            if (count > 0) {
+                fed += static_cast<std::size_t>(count);
+                result.peak_rss_kib = std::max(result.peak_rss_kib, peak_resident_kib(pid));
+            } else if (errno != EAGAIN && errno != EINTR) {
+                close_fd(feed); // the program stopped reading
+            }
+        }
+        if (watched[1].revents != 0 && !drain(collect, result.out)) {
+            close_fd(collect);
+        }
+        if (watched[2].revents != 0 && !drain(errors, result.err)) {
+            close_fd(errors);
+        }
+    }
+    close_fd(feed);
+    close_fd(collect);
+    close_fd(errors);
+
+    int status = 0;
+    check(::waitpid(pid, &status, 0) == pid, "waitpid");
+    result.exit_status = exit_status(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return result;
+}
+
+Session::Session(Over over) : over_{over}
+{
+    ignore_sigpipe_here();
+    int child_in = -1;
+    int child_out = -1;
+    if (over == Over::pipes) {
+        const auto in = make_pipe();
+        const auto out = make_pipe();
+        child_in = in[0];
+        input_ = in[1];
+        output_ = out[0];
+        child_out = out[1];
+    } else {
+        // Canonical mode as at a shell, but without echo and without output
+        // processing, so that the bytes read here are the program's own.
+        const int leader = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        check(leader >= 0 && ::grantpt(leader) == 0 && ::unlockpt(leader) == 0, "posix_openpt");
+        child_in = ::open(::ptsname(leader), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        check(child_in >= 0, "open terminal");
+        termios modes{};
+        check(::tcgetattr(child_in, &modes) == 0, "tcgetattr");
+        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+        modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        check(::tcsetattr(child_in, TCSANOW, &modes) == 0, "tcsetattr");
+        child_out = child_in;
+        input_ = leader;
+        output_ = leader;
+    }
+    const auto error_ends = make_pipe();
+    errors_ = error_ends[0];
+
+    const std::string path = program_path();
+    std::array<char *, 2> argv{const_cast<char *>(path.c_str()), nullptr};
+    pid_ = spawn(path, {argv.begin(), argv.end()}, child_in, child_out, error_ends[1], false);
+    ::close(child_in);
+    if (child_out != child_in) {
+        ::close(child_out);
+    }
+    ::close(error_ends[1]);
+}
+
+Session::~Session()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (input_ != output_) {
+        close_fd(input_);
+    }
+    close_fd(output_);
+    close_fd(errors_);
+}
+
+void Session::send(std::string_view text) const
+{
+    check(::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size()), "write to the program");
+}
+
+void Session::end_input()
+{
+    if (over_ == Over::pipes) {
+        close_fd(input_);
+    } else {
+        send("\x04");
+    }
+}
+
+std::string Session::receive(std::size_t size, std::chrono::milliseconds limit) const
+{
+    std::string got;
+    const auto deadline = Clock::now() + limit;
+    while (got.size() < size) {
+        pollfd watched{output_, POLLIN, 0};
+        if (::poll(&watched, 1, wait_ms(deadline)) <= 0) {
+            break;
+        }
+        std::array<char, 4096> chunk{};
+        const ssize_t count = ::read(output_, chunk.data(), std::min(chunk.size(), size - got.size()));
+        if (count <= 0) {
+            break;
+        }
+        got.append(chunk.data(), static_cast<std::size_t>(count));
+    }
+    return got;
+}
+
+std::string Session::receive_for(std::chrono::milliseconds span) const
+{
+    return receive(std::string::npos, span);
+}
+
+std::pair<int, std::string> Session::finish()
+{
+    std::string errors;
+    while (drain(errors_, errors)) {
+    }
+    int status = 0;
+    check(::waitpid(pid_, &status, 0) == pid_, "waitpid");
+    pid_ = -1;
+    return {exit_status(status), errors};
+}

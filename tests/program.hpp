@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The program's texts, written out here rather than taken from its source,
+// so that a change to them shows up as a failing test.
+namespace texts {
+inline const std::string prompt = "please enter the date in the format mm/dd/yyyy: ";
+inline const std::string format_error = "the format is not correct. Please enter a correct one\n";
+inline const std::string first_earlier = "the return value is 1\nthe first date is less than the second one";
+inline const std::string both_equal = "the return value is 0\nboth dates are equal";
+inline const std::string first_later = "the return value is -1\nthe first date is greater than the second one";
+} // namespace texts
+
+enum class Input { bytes, closed, directory, endless_zeros };
+enum class Output { pipe, full_device, broken_pipe, closed };
+
+struct Setup {
+    std::string input;
+    Input in = Input::bytes;
+    Output out = Output::pipe;
+    bool ignore_sigpipe = false;
+    std::vector<std::string> arguments;
+};
+
+struct Result {
+    std::string out;
+    std::string err;
+    int exit_status = -1; // -1 when a signal ended the process
+    int signal = 0;
+    long peak_rss_kib = 0; // as seen while input was being fed
+    bool timed_out = false;
+};
+
+// The executable under test: $COMPARE_DATES when set, else the one built
+// beside the tests.
+std::string program_path();
+
+// Runs the program to its end, feeding it Setup::input through a pipe while
+// collecting what it writes. A run that takes longer than `limit` is killed.
+Result run_program(const Setup &setup, std::chrono::seconds limit = std::chrono::seconds{120});
+
+// A run of the program that is talked to as it goes, the way a person or a
+// driving script does: each answer is sent only after the question arrived.
+class Session {
+public:
+    enum class Over { pipes, terminal };
+
+    explicit Session(Over over);
+    ~Session();
+    Session(const Session &) = delete;
+    Session(Session &&) = delete;
+    Session &operator=(const Session &) = delete;
+    Session &operator=(Session &&) = delete;
+
+    void send(std::string_view text) const;
+    // Ends standard input: closes the pipe, or types the end-of-file key at
+    // the start of a line of the terminal.
+    void end_input();
+    // Standard output as it arrives: waits for `size` bytes at most until
+    // the time runs out, and returns what came.
+    std::string receive(std::size_t size, std::chrono::milliseconds limit = std::chrono::seconds{10}) const;
+    // Everything that arrives within `span`.
+    std::string receive_for(std::chrono::milliseconds span) const;
+    // Waits for the process to end; returns its exit status and whatever it
+    // wrote to standard error.
+    std::pair<int, std::string> finish();
+
+private:
+    int pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    int errors_ = -1;
+    Over over_;
+};
