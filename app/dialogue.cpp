@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace {
@@ -25,7 +26,8 @@ std::string_view verdict(int result) noexcept
 
 void write_number(int value) noexcept
 {
-    std::array<char, 16> digits{};
+    // Room for any int, sign included.
+    std::array<char, std::numeric_limits<int>::digits10 + 2> digits{};
     const auto converted = std::to_chars(digits.begin(), digits.end(), value);
     console::write({digits.data(), converted.ptr});
 }

@@ -10,6 +10,10 @@ namespace {
 constexpr std::string_view prompt = "please enter the date in the format mm/dd/yyyy: ";
 constexpr std::string_view format_error = "the format is not correct. Please enter a correct one\n";
 constexpr char separator = '/';
+constexpr std::int32_t last_month = 12;
+// Whatever the month: the length of each month is not checked.
+constexpr std::int32_t last_day = 31;
+constexpr std::uint64_t decimal = 10;
 constexpr int end_of_input = -1;
 
 // The console's unread bytes, walked with a local cursor so that the byte
@@ -120,7 +124,7 @@ Outcome read_number(Scanner &in, Number &number) noexcept
     std::uint64_t magnitude = 0;
     while (is_digit(byte)) {
         if (magnitude <= bound) {
-            magnitude = magnitude * 10 + static_cast<std::uint64_t>(byte - '0');
+            magnitude = magnitude * decimal + static_cast<std::uint64_t>(byte - '0');
         }
         in.advance();
         byte = in.peek();
@@ -170,8 +174,8 @@ bool passes_check(const Attempt &attempt) noexcept
 {
     const std::int32_t month = attempt.month.value;
     const std::int32_t day = attempt.day.value;
-    return attempt.month.fits && attempt.day.fits && attempt.year.fits && month >= 1 && month <= 12 &&
-           attempt.sep1 == separator && day >= 1 && day <= 31 && attempt.sep2 == separator;
+    return attempt.month.fits && attempt.day.fits && attempt.year.fits && month >= 1 && month <= last_month &&
+           attempt.sep1 == separator && day >= 1 && day <= last_day && attempt.sep2 == separator;
 }
 
 int order(std::int32_t first, std::int32_t second) noexcept

@@ -42,8 +42,10 @@ TEST(CompareDates, OrdersByYearThenMonthThenDayWithOneForTheEarlierFirst)
         {{1, 1, lowest}, {1, 1, highest}, 1}, // no overflow at the ends of the range
         {{1, 1, highest}, {1, 1, lowest}, -1},
     }};
-    for (const auto &[first, second, expected] : cases) {
-        EXPECT_EQ(compare(first, second), expected)
+    for (const Ordering &ordering : cases) {
+        const Date &first = ordering.first;
+        const Date &second = ordering.second;
+        EXPECT_EQ(compare(first, second), ordering.expected)
             << first.month << '/' << first.day << '/' << first.year << " against " << second.month << '/'
             << second.day << '/' << second.year;
     }

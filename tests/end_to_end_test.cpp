@@ -12,8 +12,8 @@ using texts::both_equal;
 using texts::first_earlier;
 using texts::first_later;
 
-const std::string P = texts::prompt;
-const std::string E = texts::format_error;
+const std::string &ask = texts::prompt;
+const std::string &bad = texts::format_error;
 // What follows the last prompt when input ends before two dates stand.
 const std::string ended = "\n";
 
@@ -24,84 +24,84 @@ struct Case {
     int status;
 };
 
-void PrintTo(const Case &c, std::ostream *out)
+void PrintTo(const Case &test_case, std::ostream *out)
 {
-    *out << c.name;
+    *out << test_case.name;
 }
 
 // Input bytes against the exact output and exit status; standard error stays
 // empty throughout.
 const std::vector<Case> dialogue_cases{
     // Verdicts
-    {"FirstEarlier", "12/25/2019\n01/01/2020\n", P + P + first_earlier, 0},
-    {"BothEqual", "05/06/2019\n05/06/2019\n", P + P + both_equal, 0},
-    {"FirstLater", "01/01/2020\n12/31/2019\n", P + P + first_later, 0},
+    {"FirstEarlier", "12/25/2019\n01/01/2020\n", ask + ask + first_earlier, 0},
+    {"BothEqual", "05/06/2019\n05/06/2019\n", ask + ask + both_equal, 0},
+    {"FirstLater", "01/01/2020\n12/31/2019\n", ask + ask + first_later, 0},
 
     // What the reading accepts
-    {"ShortAndPaddedNumbers", "7/4/1776\n07/04/1776\n", P + P + both_equal, 0},
-    {"LeadingZerosAreNotOctal", "08/09/1999\n8/9/1999\n", P + P + both_equal, 0},
-    {"BlanksAroundSlashesAndSigns", "12 / 25 / 2019\n+12/+25/+2019\n", P + P + both_equal, 0},
-    {"DayThirtyOneInFebruary", "02/31/2019\n03/01/2019\n", P + P + first_earlier, 0},
-    {"YearZeroAndNegative", "12/25/0\n12/25/-44\n", P + P + first_later, 0},
-    {"CrLfLineEnds", "12/25/2019\r\n01/01/2020\r\n", P + P + first_earlier, 0},
-    {"TabsAndBlankLines", "\n\t 12/25/2019\n\n\v\f 01/01/2020\n", P + P + first_earlier, 0},
-    {"YearEndsTheInput", "1/1/1\n1/1/2", P + P + first_earlier, 0},
+    {"ShortAndPaddedNumbers", "7/4/1776\n07/04/1776\n", ask + ask + both_equal, 0},
+    {"LeadingZerosAreNotOctal", "08/09/1999\n8/9/1999\n", ask + ask + both_equal, 0},
+    {"BlanksAroundSlashesAndSigns", "12 / 25 / 2019\n+12/+25/+2019\n", ask + ask + both_equal, 0},
+    {"DayThirtyOneInFebruary", "02/31/2019\n03/01/2019\n", ask + ask + first_earlier, 0},
+    {"YearZeroAndNegative", "12/25/0\n12/25/-44\n", ask + ask + first_later, 0},
+    {"CrLfLineEnds", "12/25/2019\r\n01/01/2020\r\n", ask + ask + first_earlier, 0},
+    {"TabsAndBlankLines", "\n\t 12/25/2019\n\n\v\f 01/01/2020\n", ask + ask + first_earlier, 0},
+    {"YearEndsTheInput", "1/1/1\n1/1/2", ask + ask + first_earlier, 0},
 
     // The stream is not read line by line
-    {"DateSplitOverLines", "12/25\n/2019\n01/01/2020\n", P + P + first_earlier, 0},
-    {"DateSplitAtEveryField", "12\n/\n25\n/\n2019\n1\n/1/2020\n", P + P + first_earlier, 0},
-    {"TwoDatesOnOneLine", "12/25/2019 01/01/2020\n", P + P + first_earlier, 0},
-    {"RetryFromTheRestOfTheLine", "13/01/2019 12/25/2019\n12/25/2019\n", P + E + P + P + both_equal, 0},
+    {"DateSplitOverLines", "12/25\n/2019\n01/01/2020\n", ask + ask + first_earlier, 0},
+    {"DateSplitAtEveryField", "12\n/\n25\n/\n2019\n1\n/1/2020\n", ask + ask + first_earlier, 0},
+    {"TwoDatesOnOneLine", "12/25/2019 01/01/2020\n", ask + ask + first_earlier, 0},
+    {"RetryFromTheRestOfTheLine", "13/01/2019 12/25/2019\n12/25/2019\n", ask + bad + ask + ask + both_equal, 0},
 
     // Answers that fail the check, and the new prompt after each
     {"MonthAndDayOutOfRange", "13/01/2019\n0/10/2019\n12/0/2019\n12/32/2019\n-1/1/1\n12/25/2019\n12/25/2019\n",
-     P + E + P + E + P + E + P + E + P + E + P + P + both_equal, 0},
-    {"WrongSeparators", "12-25-2019\n12/25.2019\n12/25\\2019\n1/1/1\n1/1/1\n", P + E + P + E + P + E + P + P + both_equal,
+     ask + bad + ask + bad + ask + bad + ask + bad + ask + bad + ask + ask + both_equal, 0},
+    {"WrongSeparators", "12-25-2019\n12/25.2019\n12/25\\2019\n1/1/1\n1/1/1\n", ask + bad + ask + bad + ask + bad + ask + ask + both_equal,
      0},
     // The 2 of 25 becomes the separator, the day reads 5, and so on.
-    {"BlanksInsteadOfSlashes", "12 25 2019\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
-    {"NulAsSeparator", "12\0" "25/2019\n1/1/1\n1/1/1\n"s, P + E + P + P + both_equal, 0},
+    {"BlanksInsteadOfSlashes", "12 25 2019\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
+    {"NulAsSeparator", "12\0" "25/2019\n1/1/1\n1/1/1\n"s, ask + bad + ask + ask + both_equal, 0},
 
     // Input that is no number where a number is due loses its line
-    {"LetterForMonth", "ab/12/2019\n12/25/2019\n12/25/2019\n", P + E + P + P + both_equal, 0},
-    {"LetterForYearAfterAFailure", "13/01/2019\n12/25/x\n", P + E + P + E + P + ended, 1},
-    {"RestOfLineDiscarded", "12/25/x 01/01/2020\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
-    {"SignWithoutDigits", "12/-/2019\n+ 1/1/1\n1/1/1\n1/1/1\n", P + E + P + E + P + P + both_equal, 0},
-    {"SignBeforeLineBreak", "1/1/-\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
-    {"LoneSignEndsTheInput", "1/1/+", P + E + P + ended, 1},
-    {"NulForMonth", "\0" "1/1/1\n1/1/1\n1/1/1\n"s, P + E + P + P + both_equal, 0},
-    {"FullWidthSlash", "12\xEF\xBC\x8F" "25\xEF\xBC\x8F" "2019\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
-    {"NoBreakSpaceBeforeNumber", "\xA0" "12/25/2019\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
-    {"HighBytesAsSeparator", "12\xFF" "25\x80" "2019\n1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
+    {"LetterForMonth", "ab/12/2019\n12/25/2019\n12/25/2019\n", ask + bad + ask + ask + both_equal, 0},
+    {"LetterForYearAfterAFailure", "13/01/2019\n12/25/x\n", ask + bad + ask + bad + ask + ended, 1},
+    {"RestOfLineDiscarded", "12/25/x 01/01/2020\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
+    {"SignWithoutDigits", "12/-/2019\n+ 1/1/1\n1/1/1\n1/1/1\n", ask + bad + ask + bad + ask + ask + both_equal, 0},
+    {"SignBeforeLineBreak", "1/1/-\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
+    {"LoneSignEndsTheInput", "1/1/+", ask + bad + ask + ended, 1},
+    {"NulForMonth", "\0" "1/1/1\n1/1/1\n1/1/1\n"s, ask + bad + ask + ask + both_equal, 0},
+    {"FullWidthSlash", "12\xEF\xBC\x8F" "25\xEF\xBC\x8F" "2019\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
+    {"NoBreakSpaceBeforeNumber", "\xA0" "12/25/2019\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
+    {"HighBytesAsSeparator", "12\xFF" "25\x80" "2019\n1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
 
     // Numbers beyond 32 bits fail the check whole; the rest of the line stays
-    {"MonthWrapsToTwelveIn32Bits", "4294967308/01/2019\n12/25/2019\n12/25/2019\n", P + E + P + P + both_equal, 0},
-    {"HugeDayThenDateOnSameLine", "1/99999999999999999999999999999/1 1/1/1\n1/1/1\n", P + E + P + P + both_equal, 0},
+    {"MonthWrapsToTwelveIn32Bits", "4294967308/01/2019\n12/25/2019\n12/25/2019\n", ask + bad + ask + ask + both_equal, 0},
+    {"HugeDayThenDateOnSameLine", "1/99999999999999999999999999999/1 1/1/1\n1/1/1\n", ask + bad + ask + ask + both_equal, 0},
     {"LeadingZerosNeverOverflow", "0000000000000000012/0000000000000000000025/2019\n12/25/2019\n",
-     P + P + both_equal, 0},
-    {"YearsAtTheLimits", "1/1/-2147483648\n1/1/2147483647\n", P + P + first_earlier, 0},
-    {"YearsPastTheLimits", "1/1/-2147483649\n1/1/2147483648\n1/1/1\n1/1/1\n", P + E + P + E + P + P + both_equal,
+     ask + ask + both_equal, 0},
+    {"YearsAtTheLimits", "1/1/-2147483648\n1/1/2147483647\n", ask + ask + first_earlier, 0},
+    {"YearsPastTheLimits", "1/1/-2147483649\n1/1/2147483648\n1/1/1\n1/1/1\n", ask + bad + ask + bad + ask + ask + both_equal,
      0},
 
     // Input that ends before two dates stand
-    {"NoInput", "", P + ended, 1},
-    {"OnlyBlankLines", "\n\n  \n", P + ended, 1},
-    {"OneDateOnly", "12/25/2019\n", P + P + ended, 1},
-    {"EndsAfterMonth", "12", P + ended, 1},
-    {"EndsAfterSeparator", "12/", P + ended, 1},
-    {"EndsAfterSecondSeparator", "12/25/ \n", P + ended, 1},
-    {"EndsAfterFailures", "13/01/2019\n", P + E + P + ended, 1},
+    {"NoInput", "", ask + ended, 1},
+    {"OnlyBlankLines", "\n\n  \n", ask + ended, 1},
+    {"OneDateOnly", "12/25/2019\n", ask + ask + ended, 1},
+    {"EndsAfterMonth", "12", ask + ended, 1},
+    {"EndsAfterSeparator", "12/", ask + ended, 1},
+    {"EndsAfterSecondSeparator", "12/25/ \n", ask + ended, 1},
+    {"EndsAfterFailures", "13/01/2019\n", ask + bad + ask + ended, 1},
 };
 
 class Dialogue : public testing::TestWithParam<Case> {};
 
 TEST_P(Dialogue, WritesExactlyTheExpectedBytes)
 {
-    const Case &c = GetParam();
-    const Result result = run_program({.input = c.input});
-    EXPECT_EQ(result.out, c.output);
+    const Case &test_case = GetParam();
+    const Result result = run_program({.input = test_case.input});
+    EXPECT_EQ(result.out, test_case.output);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.exit_status, c.status);
+    EXPECT_EQ(result.exit_status, test_case.status);
 }
 
 std::string case_name(const testing::TestParamInfo<Case> &param_info)
@@ -115,7 +115,7 @@ TEST(Arguments, ChangeNothing)
 {
     const Result result =
         run_program({.input = "12/25/2019\n01/01/2020\n", .arguments = {"--help", "-v", "01/01/2020", ""}});
-    EXPECT_EQ(result.out, P + P + first_earlier);
+    EXPECT_EQ(result.out, ask + ask + first_earlier);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exit_status, 0);
 }
@@ -140,17 +140,17 @@ TEST(Failures, OfInputAndOutputEndTheRunWithStatusOne)
          "", 1, 0},
         {"reader gone, default SIGPIPE", {.in = Input::endless_zeros, .out = Output::broken_pipe}, "", -1, SIGPIPE},
         {"reader gone, finite input", {.input = typical, .out = Output::broken_pipe, .ignore_sigpipe = true}, "", 1, 0},
-        {"input closed", {.in = Input::closed}, P + ended, 1, 0},
-        {"input a directory", {.in = Input::directory}, P + ended, 1, 0},
+        {"input closed", {.in = Input::closed}, ask + ended, 1, 0},
+        {"input a directory", {.in = Input::directory}, ask + ended, 1, 0},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const Result result = run_program(c.setup, std::chrono::seconds{20});
+    for (const auto &failure : cases) {
+        SCOPED_TRACE(failure.name);
+        const Result result = run_program(failure.setup, std::chrono::seconds{20});
         EXPECT_FALSE(result.timed_out);
-        EXPECT_EQ(result.out, c.output);
+        EXPECT_EQ(result.out, failure.output);
         EXPECT_EQ(result.err, "");
-        EXPECT_EQ(result.exit_status, c.status);
-        EXPECT_EQ(result.signal, c.signal);
+        EXPECT_EQ(result.exit_status, failure.status);
+        EXPECT_EQ(result.signal, failure.signal);
     }
 }
 
@@ -169,7 +169,7 @@ TEST(LargeInput, KeepsMemoryFlat)
             const Result result = run_program({.input = input});
             // A line of letters is dropped whole; a run of digits is one
             // number too large for any field. Either way, one failure.
-            EXPECT_EQ(result.out, P + E + P + P + both_equal);
+            EXPECT_EQ(result.out, ask + bad + ask + ask + both_equal);
             EXPECT_EQ(result.exit_status, 0);
             peaks.push_back(result.peak_rss_kib);
         }
@@ -177,7 +177,7 @@ TEST(LargeInput, KeepsMemoryFlat)
         EXPECT_LT(peaks[1] - peaks[0], 1024);
     }
     const Result unbroken = run_program({.input = std::string(large, 'x')});
-    EXPECT_EQ(unbroken.out, P + E + P + ended);
+    EXPECT_EQ(unbroken.out, ask + bad + ask + ended);
     EXPECT_EQ(unbroken.exit_status, 1);
 }
 
@@ -186,13 +186,14 @@ TEST(LargeInput, ManyAttemptsAcrossBufferEdges)
 {
     std::string input;
     std::string expected;
-    for (int i = 0; i < 100000; ++i) {
+    constexpr int attempts = 100000;
+    for (int i = 0; i < attempts; ++i) {
         input += i % 3 == 0 ? "13/01/2019\n" : i % 3 == 1 ? "1/1/x  \n" : " 12 / 32 / -7 ";
-        expected += P + E;
+        expected += ask + bad;
     }
     input += "12/25/2019 01/01/2020";
     const Result result = run_program({.input = input});
-    EXPECT_EQ(result.out, expected + P + P + first_earlier);
+    EXPECT_EQ(result.out, expected + ask + ask + first_earlier);
     EXPECT_EQ(result.exit_status, 0);
 }
 

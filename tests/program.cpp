@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -18,6 +19,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t chunk_size = 65536;
+// What a shell reports for a command it could not run.
+constexpr int not_run_status = 127;
 
 void check(bool ok, const char *what)
 {
@@ -46,8 +51,7 @@ void close_fd(int &fd)
 void ignore_sigpipe_here()
 {
     static const bool done = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
+        return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
     }();
     (void)done;
 }
@@ -56,7 +60,9 @@ void ignore_sigpipe_here()
 [[noreturn]] void start_child(const std::string &path, const std::vector<char *> &argv, int in, int out, int err,
                               bool ignore_sigpipe, int exec_signal)
 {
-    std::signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    if (std::signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL) == SIG_ERR) {
+        ::_exit(not_run_status);
+    }
     const std::array<int, 3> wanted{in, out, err};
     for (int target = 0; target < 3; ++target) {
         const int source = wanted.at(static_cast<std::size_t>(target));
@@ -70,8 +76,8 @@ void ignore_sigpipe_here()
     }
     ::execv(path.c_str(), argv.data());
     const char failed = 1;
-    (void)!::write(exec_signal, &failed, 1);
-    ::_exit(127);
+    const ssize_t told = ::write(exec_signal, &failed, 1);
+    ::_exit(told == 1 ? not_run_status : not_run_status + 1);
 }
 
 // Forks and runs the program; returns once it runs in place of the copy of
@@ -109,7 +115,7 @@ int wait_ms(Clock::time_point deadline)
 // Appends what one read brings; false at end of file or on error.
 bool drain(int fd, std::string &into)
 {
-    std::array<char, 65536> chunk{};
+    std::array<char, chunk_size> chunk{};
     const ssize_t count = ::read(fd, chunk.data(), chunk.size());
     if (count > 0) {
         into.append(chunk.data(), static_cast<std::size_t>(count));
@@ -150,9 +156,8 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     std::vector<std::string> words{path};
     words.insert(words.end(), setup.arguments.begin(), setup.arguments.end());
     std::vector<char *> argv;
-    for (auto &word : words) {
-        argv.push_back(word.data());
-    }
+    argv.reserve(words.size() + 1);
+    std::transform(words.begin(), words.end(), std::back_inserter(argv), [](std::string &word) { return word.data(); });
     argv.push_back(nullptr);
 
     int child_in = -1;
@@ -313,7 +318,7 @@ std::string Session::receive(std::size_t size, std::chrono::milliseconds limit) 
         if (::poll(&watched, 1, wait_ms(deadline)) <= 0) {
             break;
         }
-        std::array<char, 4096> chunk{};
+        std::array<char, chunk_size> chunk{};
         const ssize_t count = ::read(output_, chunk.data(), std::min(chunk.size(), size - got.size()));
         if (count <= 0) {
             break;

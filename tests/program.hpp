@@ -41,7 +41,8 @@ std::string program_path();
 
 // Runs the program to its end, feeding it Setup::input through a pipe while
 // collecting what it writes. A run that takes longer than `limit` is killed.
-Result run_program(const Setup &setup, std::chrono::seconds limit = std::chrono::seconds{120});
+inline constexpr std::chrono::seconds run_limit{120};
+Result run_program(const Setup &setup, std::chrono::seconds limit = run_limit);
 
 // A run of the program that is talked to as it goes, the way a person or a
 // driving script does: each answer is sent only after the question arrived.
@@ -62,9 +63,10 @@ public:
     void end_input();
     // Standard output as it arrives: waits for `size` bytes at most until
     // the time runs out, and returns what came.
-    std::string receive(std::size_t size, std::chrono::milliseconds limit = std::chrono::seconds{10}) const;
+    static constexpr std::chrono::seconds answer_limit{10};
+    [[nodiscard]] std::string receive(std::size_t size, std::chrono::milliseconds limit = answer_limit) const;
     // Everything that arrives within `span`.
-    std::string receive_for(std::chrono::milliseconds span) const;
+    [[nodiscard]] std::string receive_for(std::chrono::milliseconds span) const;
     // Waits for the process to end; returns its exit status and whatever it
     // wrote to standard error.
     std::pair<int, std::string> finish();
