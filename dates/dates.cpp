@@ -2,6 +2,7 @@
 
 #include "console.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -58,7 +59,8 @@ public:
     void skip_line() noexcept
     {
         while (next_ != end_ || refill()) {
-            const auto *line_break = static_cast<const char *>(std::memchr(next_, '\n', static_cast<std::size_t>(end_ - next_)));
+            const auto size = static_cast<std::size_t>(end_ - next_);
+            const auto *line_break = static_cast<const char *>(std::memchr(next_, '\n', size));
             if (line_break != nullptr) {
                 next_ = line_break + 1;
                 return;
