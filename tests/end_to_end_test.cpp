@@ -1,6 +1,8 @@
 #include "program.hpp"
 
 #include <csignal>
+#include <sstream>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -152,6 +154,37 @@ TEST(Failures, OfInputAndOutputEndTheRunWithStatusOne)
         EXPECT_EQ(result.exit_status, failure.status);
         EXPECT_EQ(result.signal, failure.signal);
     }
+}
+
+// Output goes out when the program is about to wait for input, not after
+// each prompt: input that is all at hand costs a write per full buffer.
+TEST(WriteCalls, FollowTheWaitsForInputNotTheAttempts)
+{
+    const std::string strace = "/usr/bin/strace";
+    if (::access(strace.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "needs strace";
+    }
+    constexpr int attempts = 100000;
+    std::string input;
+    for (int i = 0; i < attempts; ++i) {
+        input += "13/01/2019\n";
+    }
+    // strace writes its summary to standard error, the program's own writes
+    // counted in the line that ends in "write".
+    const Result result = run_program(
+        {.input = input + "1/1/1\n1/1/1\n", .in = Input::file, .wrapper = {strace, "-c", "-e", "trace=write"}});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const std::size_t row = result.err.find(" write\n");
+    ASSERT_NE(row, std::string::npos) << result.err;
+    const std::size_t start = result.err.rfind('\n', row) + 1;
+    std::istringstream columns{result.err.substr(start, row - start)};
+    double share = 0;
+    double seconds = 0;
+    long per_call = 0;
+    long calls = 0;
+    columns >> share >> seconds >> per_call >> calls;
+    EXPECT_GT(calls, 0);
+    EXPECT_LE(calls, 200);
 }
 
 // 200 MB in one piece must neither grow memory nor change the outcome. The

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -152,9 +153,10 @@ std::string program_path()
 Result run_program(const Setup &setup, std::chrono::seconds limit)
 {
     ignore_sigpipe_here();
-    const std::string path = program_path();
-    std::vector<std::string> words{path};
+    std::vector<std::string> words{setup.wrapper};
+    words.push_back(program_path());
     words.insert(words.end(), setup.arguments.begin(), setup.arguments.end());
+    const std::string path = words.front();
     std::vector<char *> argv;
     argv.reserve(words.size() + 1);
     std::transform(words.begin(), words.end(), std::back_inserter(argv), [](std::string &word) { return word.data(); });
@@ -166,6 +168,11 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
         const auto ends = make_pipe();
         child_in = ends[0];
         feed = ends[1];
+    } else if (setup.in == Input::file) {
+        child_in = ::memfd_create("input", MFD_CLOEXEC);
+        check(child_in >= 0 && ::write(child_in, setup.input.data(), setup.input.size()) ==
+                                   static_cast<ssize_t>(setup.input.size()) && ::lseek(child_in, 0, SEEK_SET) == 0,
+              "input file");
     } else if (setup.in == Input::directory) {
         child_in = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } else if (setup.in == Input::endless_zeros) {

@@ -15,7 +15,8 @@ inline const std::string both_equal = "the return value is 0\nboth dates are equ
 inline const std::string first_later = "the return value is -1\nthe first date is greater than the second one";
 } // namespace texts
 
-enum class Input { bytes, closed, directory, endless_zeros };
+// Setup::input arrives through a pipe, or from a regular file.
+enum class Input { bytes, file, closed, directory, endless_zeros };
 enum class Output { pipe, full_device, broken_pipe, closed };
 
 struct Setup {
@@ -24,6 +25,8 @@ struct Setup {
     Output out = Output::pipe;
     bool ignore_sigpipe = false;
     std::vector<std::string> arguments;
+    // A command that runs the program, such as strace with its options.
+    std::vector<std::string> wrapper;
 };
 
 struct Result {
