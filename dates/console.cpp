@@ -14,8 +14,9 @@ constexpr std::size_t input_capacity = std::size_t{64} * 1024;
 constexpr std::size_t output_capacity = std::size_t{128} * 1024;
 
 // The buffers live apart from the small state so that they stay in zeroed
-// memory that the program touches only as far as it uses it.
-constinit std::array<char, input_capacity> input_buffer{};
+// memory that the program touches only as far as it uses it. The input
+// buffer has room for the NUL that ends the bytes read.
+constinit std::array<char, input_capacity + 1> input_buffer{};
 constinit std::array<char, output_capacity> output_buffer{};
 
 struct State {
@@ -73,6 +74,7 @@ namespace console {
 void attach(int input_fd, int output_fd, std::size_t read_limit) noexcept
 {
     state = State{};
+    input_buffer[0] = '\0';
     state.input_fd = input_fd;
     state.output_fd = output_fd;
     if (read_limit > 0 && read_limit < input_capacity) {
@@ -94,6 +96,7 @@ std::string_view refill() noexcept
 {
     state.read_pos = 0;
     state.read_end = 0;
+    input_buffer[0] = '\0';
     if (state.input_ended || !flush()) {
         state.input_ended = true;
         return unread();
@@ -102,6 +105,7 @@ std::string_view refill() noexcept
         const ssize_t count = ::read(state.input_fd, input_buffer.data(), state.read_limit);
         if (count > 0) {
             state.read_end = static_cast<std::size_t>(count);
+            input_buffer[state.read_end] = '\0';
             return unread();
         }
         // End of file and read errors alike (a closed descriptor, a

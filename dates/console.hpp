@@ -21,7 +21,9 @@ namespace console {
 // read return smaller pieces, so that tokens straddle the refills.
 void attach(int input_fd, int output_fd, std::size_t read_limit = 0) noexcept;
 
-// The bytes that have been read but not consumed yet; possibly empty.
+// The bytes that have been read but not consumed yet; possibly empty. A NUL
+// byte always follows them, so that a scan for other bytes can stop on it
+// and check for the end only then.
 [[nodiscard]] std::string_view unread() noexcept;
 
 // Marks all bytes of the unread view up to `end` as consumed.

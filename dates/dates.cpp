@@ -43,16 +43,32 @@ public:
 
     void advance() noexcept { ++next_; }
 
+    // Consumes bytes for as long as `accept` takes them. Returns the first
+    // byte it refused, left unread, or end_of_input. `accept` must refuse
+    // NUL: the NUL that follows the unread bytes is what ends the scan.
+    template <typename Accept>
+    int take_while(Accept accept) noexcept
+    {
+        for (;;) {
+            const char *byte = next_;
+            while (accept(static_cast<unsigned char>(*byte))) {
+                ++byte;
+            }
+            next_ = byte;
+            if (byte != end_) {
+                return static_cast<unsigned char>(*byte);
+            }
+            if (!refill()) {
+                return end_of_input;
+            }
+        }
+    }
+
     // Whitespace is what the C locale counts as such, line breaks included:
     // a date may be spread over several lines.
     int skip_space() noexcept
     {
-        int byte = peek();
-        while (byte == ' ' || (byte >= '\t' && byte <= '\r')) {
-            advance();
-            byte = peek();
-        }
-        return byte;
+        return take_while([](int byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); });
     }
 
     // Drops everything up to and including the next line break.
@@ -124,13 +140,15 @@ Outcome read_number(Scanner &in, Number &number) noexcept
     // it stops growing; the digits are still consumed.
     constexpr std::uint64_t bound = std::uint64_t{1} << 31U;
     std::uint64_t magnitude = 0;
-    while (is_digit(byte)) {
-        if (magnitude <= bound) {
-            magnitude = magnitude * decimal + static_cast<std::uint64_t>(byte - '0');
+    in.take_while([&magnitude](int digit) {
+        if (!is_digit(digit)) {
+            return false;
         }
-        in.advance();
-        byte = in.peek();
-    }
+        if (magnitude <= bound) {
+            magnitude = magnitude * decimal + static_cast<std::uint64_t>(digit - '0');
+        }
+        return true;
+    });
     number.fits = magnitude < bound || (negative && magnitude == bound);
     if (number.fits) {
         const auto value = static_cast<std::int64_t>(magnitude);
