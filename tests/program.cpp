@@ -194,6 +194,10 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     int errors = error_ends[0];
     int child_err = error_ends[1];
 
+    if (setup.non_blocking) {
+        check(::fcntl(child_in, F_SETFL, O_NONBLOCK) == 0 && ::fcntl(child_out, F_SETFL, O_NONBLOCK) == 0,
+              "non-blocking");
+    }
     const pid_t pid = spawn(path, argv, child_in, child_out, child_err, setup.ignore_sigpipe);
     close_fd(child_in);
     close_fd(child_out);

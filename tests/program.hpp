@@ -24,6 +24,8 @@ struct Setup {
     Input in = Input::bytes;
     Output out = Output::pipe;
     bool ignore_sigpipe = false;
+    // The program's ends of its pipes left non-blocking, as some parents do.
+    bool non_blocking = false;
     std::vector<std::string> arguments;
     // A command that runs the program, such as strace with its options.
     std::vector<std::string> wrapper;
