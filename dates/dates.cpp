@@ -19,7 +19,7 @@ constexpr int end_of_input = -1;
 
 // The console's unread bytes, walked with a local cursor so that the byte
 // loops below cost no call per byte. The cursor goes back to the console
-// before each refill and when the scanner goes.
+// when the scanner goes, so that the next read starts where this one stopped.
 class Scanner {
 public:
     Scanner() noexcept
@@ -86,9 +86,9 @@ public:
     }
 
 private:
+    // The console's refill consumes all it handed out; nothing to give back.
     bool refill() noexcept
     {
-        console::consume_to(next_);
         const std::string_view more = console::refill();
         next_ = more.data();
         end_ = next_ + more.size();

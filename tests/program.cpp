@@ -76,9 +76,10 @@ void ignore_sigpipe_here()
         }
     }
     ::execv(path.c_str(), argv.data());
+    // Any byte on this pipe tells the parent that exec failed.
     const char failed = 1;
-    const ssize_t told = ::write(exec_signal, &failed, 1);
-    ::_exit(told == 1 ? not_run_status : not_run_status + 1);
+    static_cast<void>(::write(exec_signal, &failed, 1));
+    ::_exit(not_run_status);
 }
 
 // Forks and runs the program; returns once it runs in place of the copy of
