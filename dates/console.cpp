@@ -1,10 +1,9 @@
 #include "console.hpp"
 
+#include "platform.hpp"
+
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,8 +19,8 @@ constinit std::array<char, input_capacity + 1> input_buffer{};
 constinit std::array<char, output_capacity> output_buffer{};
 
 struct State {
-    int input_fd = STDIN_FILENO;
-    int output_fd = STDOUT_FILENO;
+    int input_fd = platform::standard_input;
+    int output_fd = platform::standard_output;
     std::size_t read_limit = input_capacity;
     std::size_t read_pos = 0;
     std::size_t read_end = 0;
@@ -32,37 +31,15 @@ struct State {
 
 constinit State state{};
 
-// A descriptor that someone left non-blocking answers EAGAIN instead of
-// waiting; waiting here keeps the program's behaviour the same either way.
-bool wait_for(int fd, short events) noexcept
-{
-    pollfd request{fd, events, 0};
-    for (;;) {
-        const int ready = ::poll(&request, 1, -1);
-        if (ready > 0) {
-            return true;
-        }
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-bool would_block() noexcept
-{
-    return errno == EAGAIN || errno == EWOULDBLOCK;
-}
-
 bool write_all(const char *data, std::size_t size) noexcept
 {
     while (size > 0) {
-        const ssize_t count = ::write(state.output_fd, data, size);
-        if (count > 0) {
-            data += count;
-            size -= static_cast<std::size_t>(count);
-        } else if (count == 0 || (errno != EINTR && !(would_block() && wait_for(state.output_fd, POLLOUT)))) {
+        const std::ptrdiff_t count = platform::write_some(state.output_fd, data, size);
+        if (count <= 0) {
             return false;
         }
+        data += count;
+        size -= static_cast<std::size_t>(count);
     }
     return true;
 }
@@ -101,20 +78,16 @@ std::string_view refill() noexcept
         state.input_ended = true;
         return unread();
     }
-    for (;;) {
-        const ssize_t count = ::read(state.input_fd, input_buffer.data(), state.read_limit);
-        if (count > 0) {
-            state.read_end = static_cast<std::size_t>(count);
-            input_buffer[state.read_end] = '\0';
-            return unread();
-        }
-        // End of file and read errors alike (a closed descriptor, a
-        // directory) leave nothing more to read.
-        if (count == 0 || (errno != EINTR && !(would_block() && wait_for(state.input_fd, POLLIN)))) {
-            state.input_ended = true;
-            return unread();
-        }
+    const std::ptrdiff_t count = platform::read_some(state.input_fd, input_buffer.data(), state.read_limit);
+    // End of file and read errors alike (a closed descriptor, a directory)
+    // leave nothing more to read.
+    if (count <= 0) {
+        state.input_ended = true;
+        return unread();
     }
+    state.read_end = static_cast<std::size_t>(count);
+    input_buffer[state.read_end] = '\0';
+    return unread();
 }
 
 void write(std::string_view text) noexcept

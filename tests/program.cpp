@@ -13,8 +13,10 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -143,25 +145,76 @@ long peak_resident_kib(pid_t pid)
     return 0;
 }
 
+std::string from_environment(const char *name, const char *otherwise)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : otherwise;
+}
+
+std::string runner()
+{
+    return from_environment("COMPARE_DATES_RUNNER", "");
+}
+
+// The command that runs the program, its arguments still to come.
+std::vector<std::string> program_command()
+{
+    std::vector<std::string> words;
+    if (!runner().empty()) {
+        words.push_back(runner());
+    }
+    words.push_back(program_path());
+    return words;
+}
+
+std::vector<char *> argument_vector(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
+    std::transform(words.begin(), words.end(), std::back_inserter(argv), [](std::string &word) { return word.data(); });
+    argv.push_back(nullptr);
+    return argv;
+}
+
 } // namespace
 
 std::string program_path()
 {
-    const char *from_environment = std::getenv("COMPARE_DATES");
-    return from_environment != nullptr ? from_environment : std::string{built_program};
+    return from_environment("COMPARE_DATES", built_program);
+}
+
+bool runs_natively()
+{
+    return runner().empty();
+}
+
+bool windows_program()
+{
+    return program_path().ends_with(".exe");
+}
+
+std::string written(std::string_view text)
+{
+    const bool windows = windows_program();
+    std::string bytes;
+    for (const char byte : text) {
+        if (byte == '\n' && windows) {
+            bytes += '\r';
+        }
+        bytes += byte;
+    }
+    return bytes;
 }
 
 Result run_program(const Setup &setup, std::chrono::seconds limit)
 {
     ignore_sigpipe_here();
     std::vector<std::string> words{setup.wrapper};
-    words.push_back(program_path());
+    const std::vector<std::string> command = program_command();
+    words.insert(words.end(), command.begin(), command.end());
     words.insert(words.end(), setup.arguments.begin(), setup.arguments.end());
     const std::string path = words.front();
-    std::vector<char *> argv;
-    argv.reserve(words.size() + 1);
-    std::transform(words.begin(), words.end(), std::back_inserter(argv), [](std::string &word) { return word.data(); });
-    argv.push_back(nullptr);
+    const std::vector<char *> argv = argument_vector(words);
 
     int child_in = -1;
     int feed = -1;
@@ -210,9 +263,11 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     Result result;
     std::size_t fed = 0;
     const auto deadline = Clock::now() + limit;
+    std::this_thread::sleep_for(setup.stall);
     while (feed >= 0 || collect >= 0 || errors >= 0) {
         if (feed >= 0 && fed == setup.input.size()) {
             close_fd(feed);
+            std::this_thread::sleep_for(setup.stall);
             continue;
         }
         std::array<pollfd, 3> watched{{{feed, POLLOUT, 0}, {collect, POLLIN, 0}, {errors, POLLIN, 0}}};
@@ -247,13 +302,18 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     close_fd(errors);
 
     int status = 0;
-    check(::waitpid(pid, &status, 0) == pid, "waitpid");
+    rusage usage{};
+    check(::wait4(pid, &status, 0, &usage) == pid, "wait4");
+    const auto time = [](const timeval &span) {
+        return std::chrono::seconds{span.tv_sec} + std::chrono::microseconds{span.tv_usec};
+    };
+    result.cpu = time(usage.ru_utime) + time(usage.ru_stime);
     result.exit_status = exit_status(status);
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
-Session::Session(Over over) : over_{over}
+Session::Session(Over over, bool ignore_sigpipe) : over_{over}
 {
     ignore_sigpipe_here();
     int child_in = -1;
@@ -284,9 +344,8 @@ Session::Session(Over over) : over_{over}
     const auto error_ends = make_pipe();
     errors_ = error_ends[0];
 
-    const std::string path = program_path();
-    std::array<char *, 2> argv{const_cast<char *>(path.c_str()), nullptr};
-    pid_ = spawn(path, {argv.begin(), argv.end()}, child_in, child_out, error_ends[1], false);
+    std::vector<std::string> words = program_command();
+    pid_ = spawn(words.front(), argument_vector(words), child_in, child_out, error_ends[1], ignore_sigpipe);
     ::close(child_in);
     if (child_out != child_in) {
         ::close(child_out);
@@ -319,6 +378,11 @@ void Session::end_input()
     } else {
         send("\x04");
     }
+}
+
+void Session::stop_reading()
+{
+    close_fd(output_);
 }
 
 std::string Session::receive(std::size_t size, std::chrono::milliseconds limit) const

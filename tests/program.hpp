@@ -26,6 +26,9 @@ struct Setup {
     bool ignore_sigpipe = false;
     // The program's ends of its pipes left non-blocking, as some parents do.
     bool non_blocking = false;
+    // Input starts to come only after this long, and once it is all in,
+    // output is read only after this long again.
+    std::chrono::milliseconds stall{0};
     std::vector<std::string> arguments;
     // A command that runs the program, such as strace with its options.
     std::vector<std::string> wrapper;
@@ -37,12 +40,26 @@ struct Result {
     int exit_status = -1; // -1 when a signal ended the process
     int signal = 0;
     long peak_rss_kib = 0; // as seen while input was being fed
+    std::chrono::microseconds cpu{0}; // the processor time of the process
     bool timed_out = false;
 };
 
 // The executable under test: $COMPARE_DATES when set, else the one built
-// beside the tests.
+// beside the tests. $COMPARE_DATES_RUNNER, when set, is a command that runs
+// it, such as wine for a Windows build.
 std::string program_path();
+
+// False when the program runs under such a command. The tests that need what
+// only Linux gives its own child processes (a terminal, strace, /proc,
+// SIGPIPE, non-blocking descriptors) skip themselves then.
+bool runs_natively();
+
+// Whether the program is a Windows one, by its name.
+bool windows_program();
+
+// The bytes that the program writes for `text`: a Windows program writes
+// each line break as CR LF.
+std::string written(std::string_view text);
 
 // Runs the program to its end, feeding it Setup::input through a pipe while
 // collecting what it writes. A run that takes longer than `limit` is killed.
@@ -55,7 +72,7 @@ class Session {
 public:
     enum class Over { pipes, terminal };
 
-    explicit Session(Over over);
+    explicit Session(Over over, bool ignore_sigpipe = false);
     ~Session();
     Session(const Session &) = delete;
     Session(Session &&) = delete;
@@ -72,6 +89,8 @@ public:
     [[nodiscard]] std::string receive(std::size_t size, std::chrono::milliseconds limit = answer_limit) const;
     // Everything that arrives within `span`.
     [[nodiscard]] std::string receive_for(std::chrono::milliseconds span) const;
+    // Closes the reading end of standard output, as a reader that leaves.
+    void stop_reading();
     // Waits for the process to end; returns its exit status and whatever it
     // wrote to standard error.
     std::pair<int, std::string> finish();
