@@ -77,6 +77,9 @@ inline bool again(int fd, short events) noexcept
 
 } // namespace detail
 
+// The loops are written out in each call rather than shared through a
+// template: that keeps the buffer in sight of the inlined read(2), which the
+// fortified C library then checks against the buffer's size.
 inline std::ptrdiff_t read_some(int fd, char *data, std::size_t size) noexcept
 {
     ssize_t count = 0;

@@ -3,7 +3,7 @@
 # one, and it runs this build's program under the emulator (Wine), expecting
 # CR LF line breaks. What needs a Linux program it skips.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    message(FATAL_ERROR "The tests of a cross build run the program under an emulator: install wine64, or turn BUILD_TESTING off")
+    message(FATAL_ERROR "The tests of a cross build run the program under an emulator: install wine and wine64, or turn BUILD_TESTING off")
 endif()
 
 include(ExternalProject)
