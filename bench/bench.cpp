@@ -1,9 +1,11 @@
 // Measures the built program on generated inputs and prints each figure
 // beside its target: median time and spread, throughput, write calls (from
-// strace -c) and peak resident memory (from /usr/bin/time -v). Run by hand on
-// a Release build; the machine should be otherwise idle.
+// strace -c) and peak resident memory (from /usr/bin/time -v). The typical
+// run is also timed for the statically linked program of the release
+// tarballs. Run by hand on a Release build; the machine should be otherwise
+// idle.
 //
-//   bench [RUNS]
+//   bench [RUNS]    RUNS: how many times each large input is timed
 
 #include "bench_paths.hpp"
 
@@ -170,7 +172,7 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::stoi(argv[1]) : default_runs;
     work = fs::temp_directory_path() / ("compare-dates-bench-" + std::to_string(::getpid()));
     fs::create_directories(work);
-    std::printf("program  %s\nbaseline %s\n\n", program, baseline);
+    std::printf("program  %s\nstatic   %s\nbaseline %s\n\n", program, static_program, baseline);
 
     const std::string failed = "13/01/2019";
     const std::string good = "12/25/2019\n01/01/2020\n";
@@ -206,14 +208,17 @@ int main(int argc, char **argv)
                 write_calls_per_100k, verdict(calls >= 0 && calls <= write_calls_per_100k));
     std::printf("  (1,000,000: %ld)\n", write_calls(lines));
 
-    // Interleaved, so that a change in the machine's load falls on both.
+    // Interleaved, so that a change in the machine's load falls on all.
     std::vector<double> ours;
+    std::vector<double> static_ours;
     std::vector<double> theirs;
     for (int i = 0; i < start_up_runs; ++i) {
         ours.push_back(run({program}, typical));
+        static_ours.push_back(run({static_program}, typical));
         theirs.push_back(run({baseline}, typical));
     }
     const Timing our_time = summary(ours);
+    const Timing static_time = summary(static_ours);
     const Timing their_time = summary(theirs);
     const double ratio = our_time.median / their_time.median;
     const long typical_kib = peak_kib(typical);
@@ -222,6 +227,9 @@ int main(int argc, char **argv)
                 our_time.low, their_time.median, their_time.low);
     std::printf("  ratio       %.2f                                          target <= %.2f   %s\n", ratio,
                 start_up_ratio, verdict(ratio <= start_up_ratio));
+    std::printf("  static      median %.3f ms (min %.3f): %.2f of the dynamic program's, %.2f of C's\n",
+                static_time.median, static_time.low, static_time.median / our_time.median,
+                static_time.median / their_time.median);
     std::printf("  peak RSS    %7ld KiB                                    target < %ld KiB   %s\n", typical_kib,
                 rss_kib, verdict(typical_kib < rss_kib));
 

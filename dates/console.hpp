@@ -35,6 +35,8 @@ void consume_to(const char *end) noexcept;
 // the input buffer, so consume_to() accepts its ends.
 [[nodiscard]] std::string_view refill() noexcept;
 
+// Buffers `text`, which must be shorter than the output buffer (128 KiB):
+// the program's longest text is under 80 bytes.
 void write(std::string_view text) noexcept;
 
 // Writes out all buffered output. False once any write has failed.

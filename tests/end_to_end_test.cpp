@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 #include <gtest/gtest.h>
@@ -162,37 +163,57 @@ struct Failure {
     std::string output;
     int status;
     int signal;
-    // What only a Linux program meets: death by SIGPIPE, a descriptor left
-    // non-blocking.
-    bool needs_linux = false;
+    std::optional<Need> need{};
 };
 
+std::string repeated(const std::string &text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
+
 // A run never ends with status 0 when its output did not arrive, and never
-// hangs: endless input must not keep it going once nobody reads.
-TEST(Failures, OfInputAndOutputEndTheRunWithStatusOne)
+// hangs: endless input must not keep it going once nobody reads. A read or
+// write that was only interrupted is made again.
+TEST(Failures, OfInputAndOutputEndTheRunWithStatusOneAndInterruptionsDoNot)
 {
     const std::string typical = "12/25/2019\n01/01/2020\n";
+    constexpr int attempts = 20000;
     const std::vector<Failure> cases{
         {"output to /dev/full", {.input = typical, .out = Output::full_device}, "", 1, 0},
         {"output closed", {.input = typical, .out = Output::closed}, "", 1, 0},
         {"reader gone, SIGPIPE ignored", {.in = Input::endless_zeros, .out = Output::broken_pipe, .ignore_sigpipe = true},
          "", 1, 0},
-        {"reader gone, default SIGPIPE", {.in = Input::endless_zeros, .out = Output::broken_pipe}, "", -1, SIGPIPE, true},
+        {"reader gone, default SIGPIPE", {.in = Input::endless_zeros, .out = Output::broken_pipe}, "", -1, SIGPIPE,
+         Need::posix},
         {"reader gone, finite input", {.input = typical, .out = Output::broken_pipe, .ignore_sigpipe = true}, "", 1, 0},
         {"input closed", {.in = Input::closed}, ask + ended, 1, 0},
         {"non-blocking input ends early",
          {.input = "12/25/2019\n", .non_blocking = true, .stall = std::chrono::milliseconds{100}},
-         ask + ask + ended, 1, 0, true},
+         ask + ask + ended, 1, 0, Need::posix},
         {"input a directory", {.in = Input::directory}, ask + ended, 1, 0},
+        {"read interrupted",
+         {.input = typical, .in = Input::socket, .stall = std::chrono::milliseconds{200}, .stop_and_continue = true},
+         ask + ask + first_earlier, 0, 0, Need::posix},
+        {"write interrupted", {.input = repeated("13/01/2019\n", attempts) + typical, .in = Input::file,
+          .out = Output::socket, .stall = std::chrono::milliseconds{200}, .stop_and_continue = true},
+         repeated(ask + bad, attempts) + ask + ask + first_earlier, 0, 0, Need::posix},
     };
     for (const auto &failure : cases) {
-        if (failure.needs_linux && !runs_natively()) {
+        if (failure.need && !can_show(*failure.need)) {
             continue;
         }
         SCOPED_TRACE(failure.name);
         const Result result = run_program(failure.setup, std::chrono::seconds{20});
         EXPECT_FALSE(result.timed_out);
-        EXPECT_EQ(result.out, written(failure.output));
+        // Waits last through stalls of a tenth of a second and more.
+        if (can_show(Need::own_wakeups)) {
+            EXPECT_LT(result.wakeups, 50);
+        }
+        EXPECT_TRUE(same_bytes(result.out, written(failure.output)));
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.exit_status, failure.status);
         EXPECT_EQ(result.signal, failure.signal);
@@ -204,8 +225,8 @@ TEST(Failures, OfInputAndOutputEndTheRunWithStatusOne)
 TEST(WriteCalls, FollowTheWaitsForInputNotTheAttempts)
 {
     const std::string strace = "/usr/bin/strace";
-    if (!runs_natively() || ::access(strace.c_str(), X_OK) != 0) {
-        GTEST_SKIP() << "needs strace and a Linux program";
+    if (!can_show(Need::own_calls) || ::access(strace.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "needs strace and the program's own system calls";
     }
     constexpr int attempts = 100000;
     std::string input;
@@ -238,8 +259,8 @@ TEST(WriteCalls, FollowTheWaitsForInputNotTheAttempts)
 // for sanitized builds as well.
 TEST(LargeInput, KeepsMemoryFlat)
 {
-    if (!runs_natively()) {
-        GTEST_SKIP() << "needs the memory figures of a Linux process";
+    if (!can_show(Need::own_memory)) {
+        GTEST_SKIP() << "needs the program's own memory figures";
     }
     constexpr std::size_t large = std::size_t{200} * 1000 * 1000;
     for (const char filler : {'x', '7'}) {
@@ -269,8 +290,8 @@ TEST(LargeInput, KeepsMemoryFlat)
 // no cost in processor time.
 TEST(NonBlockingPipes, GiveTheSameOutputWithoutSpinning)
 {
-    if (!runs_natively()) {
-        GTEST_SKIP() << "needs a Linux program";
+    if (!can_show(Need::posix)) {
+        GTEST_SKIP() << "needs a POSIX program";
     }
     constexpr int attempts = 100000;
     std::string input;

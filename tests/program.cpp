@@ -11,9 +11,11 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -38,6 +40,18 @@ std::array<int, 2> make_pipe()
 {
     std::array<int, 2> ends{};
     check(::pipe2(ends.data(), O_CLOEXEC) == 0, "pipe2");
+    return ends;
+}
+
+// A socket whose first end has timeouts longer than any test.
+std::array<int, 2> make_socket()
+{
+    std::array<int, 2> ends{};
+    const timeval timeout{60, 0};
+    check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) == 0 &&
+              ::setsockopt(ends[0], SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0 &&
+              ::setsockopt(ends[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0,
+          "socket");
     return ends;
 }
 
@@ -160,11 +174,27 @@ std::string runner()
 std::vector<std::string> program_command()
 {
     std::vector<std::string> words;
-    if (!runner().empty()) {
-        words.push_back(runner());
+    std::istringstream runner_words{runner()};
+    for (std::string word; runner_words >> word;) {
+        words.push_back(word);
     }
     words.push_back(program_path());
     return words;
+}
+
+// Sleeps through the stall; a program that ends meanwhile is left to wait4.
+void wait_out(const Setup &setup, pid_t pid)
+{
+    const int stops = setup.stop_and_continue ? 3 : 0;
+    for (int stop = 0; stop < stops; ++stop) {
+        std::this_thread::sleep_for(setup.stall / (stops + 1));
+        siginfo_t info{};
+        const auto id = static_cast<id_t>(pid);
+        check(::kill(pid, SIGSTOP) == 0 && ::waitid(P_PID, id, &info, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
+                  (info.si_code != CLD_STOPPED || ::kill(pid, SIGCONT) == 0),
+              "stop and continue");
+    }
+    std::this_thread::sleep_for(setup.stall / (stops + 1));
 }
 
 std::vector<char *> argument_vector(std::vector<std::string> &words)
@@ -183,9 +213,9 @@ std::string program_path()
     return from_environment("COMPARE_DATES", built_program);
 }
 
-bool runs_natively()
+bool can_show(Need need)
 {
-    return runner().empty();
+    return runner().empty() || ((need == Need::posix || need == Need::own_wakeups) && !windows_program());
 }
 
 bool windows_program()
@@ -218,8 +248,8 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
 
     int child_in = -1;
     int feed = -1;
-    if (setup.in == Input::bytes) {
-        const auto ends = make_pipe();
+    if (setup.in == Input::bytes || setup.in == Input::socket) {
+        const auto ends = setup.in == Input::socket ? make_socket() : make_pipe();
         child_in = ends[0];
         feed = ends[1];
     } else if (setup.in == Input::file) {
@@ -234,10 +264,11 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     }
     int child_out = -1;
     int collect = -1;
-    if (setup.out == Output::pipe || setup.out == Output::broken_pipe) {
-        const auto ends = make_pipe();
-        child_out = ends[1];
-        collect = ends[0];
+    if (setup.out == Output::pipe || setup.out == Output::broken_pipe || setup.out == Output::socket) {
+        const auto ends = setup.out == Output::socket ? make_socket() : make_pipe();
+        const bool socket = setup.out == Output::socket; // the timeouts are on the first end
+        child_out = ends.at(socket ? 0 : 1);
+        collect = ends.at(socket ? 1 : 0);
         if (setup.out == Output::broken_pipe) {
             close_fd(collect);
         }
@@ -263,7 +294,7 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     Result result;
     std::size_t fed = 0;
     const auto deadline = Clock::now() + limit;
-    std::this_thread::sleep_for(setup.stall);
+    wait_out(setup, pid);
     while (feed >= 0 || collect >= 0 || errors >= 0) {
         if (feed >= 0 && fed == setup.input.size()) {
             close_fd(feed);
@@ -308,6 +339,7 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
         return std::chrono::seconds{span.tv_sec} + std::chrono::microseconds{span.tv_usec};
     };
     result.cpu = time(usage.ru_utime) + time(usage.ru_stime);
+    result.wakeups = usage.ru_nvcsw;
     result.exit_status = exit_status(status);
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
@@ -318,13 +350,17 @@ Session::Session(Over over, bool ignore_sigpipe) : over_{over}
     ignore_sigpipe_here();
     int child_in = -1;
     int child_out = -1;
-    if (over == Over::pipes) {
+    if (over != Over::terminal) {
         const auto in = make_pipe();
         const auto out = make_pipe();
         child_in = in[0];
         input_ = in[1];
         output_ = out[0];
         child_out = out[1];
+        if (over == Over::non_blocking_pipes) {
+            check(::fcntl(child_in, F_SETFL, O_NONBLOCK) == 0 && ::fcntl(child_out, F_SETFL, O_NONBLOCK) == 0,
+                  "non-blocking");
+        }
     } else {
         // Canonical mode as at a shell, but without echo and without output
         // processing, so that the bytes read here are the program's own.
@@ -373,7 +409,7 @@ void Session::send(std::string_view text) const
 
 void Session::end_input()
 {
-    if (over_ == Over::pipes) {
+    if (over_ != Over::terminal) {
         close_fd(input_);
     } else {
         send("\x04");
@@ -383,6 +419,12 @@ void Session::end_input()
 void Session::stop_reading()
 {
     close_fd(output_);
+}
+
+void Session::forbid_open_files() const
+{
+    const rlimit none{0, 0};
+    check(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr) == 0, "prlimit");
 }
 
 std::string Session::receive(std::size_t size, std::chrono::milliseconds limit) const

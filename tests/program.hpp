@@ -15,9 +15,11 @@ inline const std::string both_equal = "the return value is 0\nboth dates are equ
 inline const std::string first_later = "the return value is -1\nthe first date is greater than the second one";
 } // namespace texts
 
-// Setup::input arrives through a pipe, or from a regular file.
-enum class Input { bytes, file, closed, directory, endless_zeros };
-enum class Output { pipe, full_device, broken_pipe, closed };
+// Setup::input arrives through a pipe, a socket, or from a regular file.
+// Sockets have timeouts, with which Linux fails a read or write with EINTR
+// when the process is stopped and continued while it waits.
+enum class Input { bytes, file, socket, closed, directory, endless_zeros };
+enum class Output { pipe, socket, full_device, broken_pipe, closed };
 
 struct Setup {
     std::string input;
@@ -29,6 +31,7 @@ struct Setup {
     // Input starts to come only after this long, and once it is all in,
     // output is read only after this long again.
     std::chrono::milliseconds stall{0};
+    bool stop_and_continue = false; // a few times, during the first stall
     std::vector<std::string> arguments;
     // A command that runs the program, such as strace with its options.
     std::vector<std::string> wrapper;
@@ -41,18 +44,24 @@ struct Result {
     int signal = 0;
     long peak_rss_kib = 0; // as seen while input was being fed
     std::chrono::microseconds cpu{0}; // the processor time of the process
+    long wakeups = 0; // how often the process slept and woke again
     bool timed_out = false;
 };
 
 // The executable under test: $COMPARE_DATES when set, else the one built
 // beside the tests. $COMPARE_DATES_RUNNER, when set, is a command that runs
-// it, such as wine for a Windows build.
+// it, such as wine for a Windows build or qemu-aarch64 with its options,
+// the words separated by blanks.
 std::string program_path();
 
-// False when the program runs under such a command. The tests that need what
-// only Linux gives its own child processes (a terminal, strace, /proc,
-// SIGPIPE, non-blocking descriptors) skip themselves then.
-bool runs_natively();
+// What some tests need beyond pipes, files and an exit status: what a POSIX
+// program meets (a terminal, SIGPIPE, non-blocking descriptors, sockets, a
+// stop, resource limits), and the program's own system calls, memory and
+// wake-ups. Run directly, the program shows all of it. Under qemu-user it is
+// a POSIX program that sleeps when it waits, but strace and /proc see the
+// emulator's calls and memory; under Wine it shows none of it.
+enum class Need { posix, own_calls, own_memory, own_wakeups };
+bool can_show(Need need);
 
 // Whether the program is a Windows one, by its name.
 bool windows_program();
@@ -70,7 +79,7 @@ Result run_program(const Setup &setup, std::chrono::seconds limit = run_limit);
 // driving script does: each answer is sent only after the question arrived.
 class Session {
 public:
-    enum class Over { pipes, terminal };
+    enum class Over { pipes, non_blocking_pipes, terminal };
 
     explicit Session(Over over, bool ignore_sigpipe = false);
     ~Session();
@@ -91,6 +100,8 @@ public:
     [[nodiscard]] std::string receive_for(std::chrono::milliseconds span) const;
     // Closes the reading end of standard output, as a reader that leaves.
     void stop_reading();
+    // Lowers the program's open-file limit to 0, which fails poll(2).
+    void forbid_open_files() const;
     // Waits for the process to end; returns its exit status and whatever it
     // wrote to standard error.
     std::pair<int, std::string> finish();

@@ -1,5 +1,7 @@
 #include "program.hpp"
 
+#include <array>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
@@ -16,8 +18,8 @@ class Conversation : public testing::TestWithParam<Session::Over> {
 protected:
     void SetUp() override
     {
-        if (GetParam() == Session::Over::terminal && !runs_natively()) {
-            GTEST_SKIP() << "needs a Linux program";
+        if (GetParam() != Session::Over::pipes && !can_show(Need::posix)) {
+            GTEST_SKIP() << "needs a POSIX program";
         }
     }
 };
@@ -31,9 +33,12 @@ TEST_P(Conversation, EachPromptArrivesBeforeTheProgramWaits)
     session.send("13/01/ 2019\n");
     const std::string retry = written(texts::format_error + texts::prompt);
     EXPECT_EQ(session.receive(retry.size()), retry);
-    // Half a date: the program waits for the rest without asking again.
+    // Half a date: the program waits for the rest without asking again,
+    // and a read of a lone line break is no end of input.
     session.send("12/25\n");
     EXPECT_EQ(session.receive_for(300ms), "");
+    session.send("\n");
+    EXPECT_EQ(session.receive_for(100ms), "");
     session.send("/2019\n");
     EXPECT_EQ(session.receive(texts::prompt.size()), texts::prompt);
     session.send("01/01/2020\n");
@@ -72,11 +77,31 @@ TEST_P(Conversation, EndOfInputEndsTheRun)
 
 std::string channel_name(const testing::TestParamInfo<Session::Over> &param_info)
 {
-    return param_info.param == Session::Over::pipes ? "Pipes" : "Terminal";
+    constexpr std::array<const char *, 3> names{"Pipes", "NonBlockingPipes", "Terminal"};
+    return names.at(static_cast<std::size_t>(param_info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(Over, Conversation, testing::Values(Session::Over::pipes, Session::Over::terminal),
+INSTANTIATE_TEST_SUITE_P(Over, Conversation,
+                         testing::Values(Session::Over::pipes, Session::Over::non_blocking_pipes,
+                                         Session::Over::terminal),
                          channel_name);
+
+// A wait for input that fails ends the run as the end of input does: it
+// neither spins nor goes on as if input had come.
+TEST(Waiting, ThatFailsEndsTheRun)
+{
+    if (!can_show(Need::posix)) {
+        GTEST_SKIP() << "needs a POSIX program";
+    }
+    // A sanitized build's leak check needs to open files at exit.
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    Session session{Session::Over::non_blocking_pipes};
+    EXPECT_EQ(session.receive(texts::prompt.size()) + session.receive_for(100ms), texts::prompt);
+    session.forbid_open_files();
+    session.send("12/25/2019\n");
+    ASSERT_EQ(session.receive(texts::prompt.size() + 1), texts::prompt + "\n");
+    EXPECT_EQ(session.finish(), std::make_pair(1, std::string{}));
+}
 
 // The reader leaves once the prompts are in, so that only the write of the
 // verdict fails: that must not pass as success.
