@@ -43,15 +43,17 @@ std::array<int, 2> make_pipe()
     return ends;
 }
 
-// A socket whose first end has timeouts longer than any test.
+// A socket used as a pipe, with timeouts longer than any test.
 std::array<int, 2> make_socket()
 {
     std::array<int, 2> ends{};
     const timeval timeout{60, 0};
-    check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) == 0 &&
-              ::setsockopt(ends[0], SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0 &&
-              ::setsockopt(ends[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0,
-          "socket");
+    check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) == 0, "socketpair");
+    for (const int end : ends) {
+        for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
+            check(::setsockopt(end, SOL_SOCKET, option, &timeout, sizeof timeout) == 0, "setsockopt");
+        }
+    }
     return ends;
 }
 
@@ -266,9 +268,8 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
     int collect = -1;
     if (setup.out == Output::pipe || setup.out == Output::broken_pipe || setup.out == Output::socket) {
         const auto ends = setup.out == Output::socket ? make_socket() : make_pipe();
-        const bool socket = setup.out == Output::socket; // the timeouts are on the first end
-        child_out = ends.at(socket ? 0 : 1);
-        collect = ends.at(socket ? 1 : 0);
+        child_out = ends[1];
+        collect = ends[0];
         if (setup.out == Output::broken_pipe) {
             close_fd(collect);
         }
