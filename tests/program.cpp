@@ -16,6 +16,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -26,6 +27,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t chunk_size = 65536;
+// How long a read that met the end of a file waits before it looks again.
+constexpr std::chrono::milliseconds file_growth{5};
 // What a shell reports for a command it could not run.
 constexpr int not_run_status = 127;
 
@@ -208,6 +211,31 @@ std::vector<char *> argument_vector(std::vector<std::string> &words)
     return argv;
 }
 
+// Runs a command found on PATH, with no input, and returns what it wrote.
+std::string output_of(std::vector<std::string> words)
+{
+    words.insert(words.begin(), "/usr/bin/env");
+    const auto out = make_pipe();
+    const int quiet = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t pid = spawn(words.front(), argument_vector(words), quiet, out[1], quiet, false);
+    ::close(out[1]);
+    ::close(quiet);
+    std::string got;
+    while (drain(out[0], got)) {
+    }
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    return got;
+}
+
+std::string contents(const std::string &path)
+{
+    std::ifstream file{path, std::ios::binary};
+    std::ostringstream all;
+    all << file.rdbuf();
+    return all.str();
+}
+
 } // namespace
 
 std::string program_path()
@@ -217,6 +245,9 @@ std::string program_path()
 
 bool can_show(Need need)
 {
+    if (need == Need::console) {
+        return windows_program() && std::getenv("COMPARE_DATES_CONSOLE") != nullptr;
+    }
     return runner().empty() || ((need == Need::posix || need == Need::own_wakeups) && !windows_program());
 }
 
@@ -349,6 +380,10 @@ Result run_program(const Setup &setup, std::chrono::seconds limit)
 Session::Session(Over over, bool ignore_sigpipe) : over_{over}
 {
     ignore_sigpipe_here();
+    if (over == Over::console) {
+        open_console();
+        return;
+    }
     int child_in = -1;
     int child_out = -1;
     if (over != Over::terminal) {
@@ -390,6 +425,48 @@ Session::Session(Over over, bool ignore_sigpipe) : over_{over}
     ::close(error_ends[1]);
 }
 
+// cmd runs the program in a console window of its own, titled after the
+// session's directory, with standard output and standard error redirected
+// to files there, and then writes the exit status to a third.
+void Session::open_console()
+{
+    const std::string console = from_environment("COMPARE_DATES_CONSOLE", "");
+    int display = -1;
+    std::ifstream{console + "/display"} >> display;
+    check(display >= 0, "the console's display");
+    ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    // Wine maps the root of the file system to drive Z:.
+    const auto windows_path = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return "Z:" + path;
+    };
+    files_ = console + "/session-XXXXXX";
+    check(::mkdtemp(files_.data()) != nullptr, "mkdtemp");
+    output_ = ::open((files_ + "/out").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    check(output_ >= 0, "open the console's output");
+    const std::string title = files_.substr(files_.rfind('/') + 1);
+    std::vector<std::string> words{"/usr/bin/env", "wineconsole", "cmd", "/c",
+                                   "title " + title + "& " + windows_path(program_path()) + " > " +
+                                       windows_path(files_ + "/out") + " 2> " + windows_path(files_ + "/err") +
+                                       " & echo %ERRORLEVEL% > " + windows_path(files_ + "/status")};
+    // Wine waits long with its standard descriptors closed.
+    const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_ = spawn(words.front(), argument_vector(words), nothing, nothing, nothing, false);
+    ::close(nothing);
+    std::istringstream{output_of({"timeout", "30", "xdotool", "search", "--sync", "--name", "^" + title + "$"})} >>
+        window_;
+    check(!window_.empty(), "the console window");
+}
+
+// Keys go to the window whatever has the focus. The key that lets the
+// program end closes the window before it is released, so xdotool's own
+// status says nothing: what counts is what the program writes.
+void Session::press(std::vector<std::string> keys) const
+{
+    keys.insert(keys.begin(), {"xdotool", "key", "--window", window_});
+    (void)output_of(keys);
+}
+
 Session::~Session()
 {
     if (pid_ > 0) {
@@ -405,12 +482,22 @@ Session::~Session()
 
 void Session::send(std::string_view text) const
 {
+    if (over_ == Over::console) {
+        std::vector<std::string> keys(text.size());
+        std::transform(text.begin(), text.end(), keys.begin(), [](char key) {
+            return key == '\n' ? "Return" : key == '/' ? "slash" : key == ' ' ? "space" : std::string{key};
+        });
+        press(keys);
+        return;
+    }
     check(::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size()), "write to the program");
 }
 
 void Session::end_input()
 {
-    if (over_ != Over::terminal) {
+    if (over_ == Over::console) {
+        press({"ctrl+z", "Return"});
+    } else if (over_ != Over::terminal) {
         close_fd(input_);
     } else {
         send("\x04");
@@ -439,6 +526,11 @@ std::string Session::receive(std::size_t size, std::chrono::milliseconds limit) 
         }
         std::array<char, chunk_size> chunk{};
         const ssize_t count = ::read(output_, chunk.data(), std::min(chunk.size(), size - got.size()));
+        // A file is always ready, and at its end only until it grows.
+        if (count == 0 && over_ == Over::console && Clock::now() < deadline) {
+            std::this_thread::sleep_for(file_growth);
+            continue;
+        }
         if (count <= 0) {
             break;
         }
@@ -460,5 +552,10 @@ std::pair<int, std::string> Session::finish()
     int status = 0;
     check(::waitpid(pid_, &status, 0) == pid_, "waitpid");
     pid_ = -1;
+    if (over_ == Over::console) {
+        status = -1;
+        std::istringstream{contents(files_ + "/status")} >> status;
+        return {status, contents(files_ + "/err")};
+    }
     return {exit_status(status), errors};
 }

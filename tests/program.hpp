@@ -59,8 +59,9 @@ std::string program_path();
 // stop, resource limits), and the program's own system calls, memory and
 // wake-ups. Run directly, the program shows all of it. Under qemu-user it is
 // a POSIX program that sleeps when it waits, but strace and /proc see the
-// emulator's calls and memory; under Wine it shows none of it.
-enum class Need { posix, own_calls, own_memory, own_wakeups };
+// emulator's calls and memory; under Wine it shows none of it, but can be
+// typed at in Wine's console window where the tests have one.
+enum class Need { posix, own_calls, own_memory, own_wakeups, console };
 bool can_show(Need need);
 
 // Whether the program is a Windows one, by its name.
@@ -77,9 +78,11 @@ Result run_program(const Setup &setup, std::chrono::seconds limit = run_limit);
 
 // A run of the program that is talked to as it goes, the way a person or a
 // driving script does: each answer is sent only after the question arrived.
+// At Wine's console window the answers are typed as keys, and standard
+// output is redirected to a file that is read as it grows.
 class Session {
 public:
-    enum class Over { pipes, non_blocking_pipes, terminal };
+    enum class Over { pipes, non_blocking_pipes, terminal, console };
 
     explicit Session(Over over, bool ignore_sigpipe = false);
     ~Session();
@@ -89,8 +92,8 @@ public:
     Session &operator=(Session &&) = delete;
 
     void send(std::string_view text) const;
-    // Ends standard input: closes the pipe, or types the end-of-file key at
-    // the start of a line of the terminal.
+    // Ends standard input: closes the pipe, types the end-of-file key at the
+    // start of a line of the terminal, or Ctrl-Z and Enter at the console.
     void end_input();
     // Standard output as it arrives: waits for `size` bytes at most until
     // the time runs out, and returns what came.
@@ -107,9 +110,15 @@ public:
     std::pair<int, std::string> finish();
 
 private:
+    void open_console();
+    void press(std::vector<std::string> keys) const;
+
     int pid_ = -1;
     int input_ = -1;
     int output_ = -1;
     int errors_ = -1;
     Over over_;
+    // At the console: the directory of its files, and its window.
+    std::string files_;
+    std::string window_;
 };

@@ -18,7 +18,11 @@ class Conversation : public testing::TestWithParam<Session::Over> {
 protected:
     void SetUp() override
     {
-        if (GetParam() != Session::Over::pipes && !can_show(Need::posix)) {
+        if (GetParam() == Session::Over::console) {
+            if (!can_show(Need::console)) {
+                GTEST_SKIP() << "needs a Windows program, and Xvfb and xdotool to type at Wine's console";
+            }
+        } else if (GetParam() != Session::Over::pipes && !can_show(Need::posix)) {
             GTEST_SKIP() << "needs a POSIX program";
         }
     }
@@ -51,7 +55,8 @@ TEST_P(Conversation, EachPromptArrivesBeforeTheProgramWaits)
 
 // Input ends at a prompt, or inside a half-typed line, where at a terminal
 // the first end-of-file key only hands the line over and the second ends
-// input. The run then ends at once: it never reads again, which at a
+// input; at a Windows console Ctrl-Z ends it wherever it stands in the
+// line. The run then ends at once: it never reads again, which at a
 // terminal would wait for yet another key.
 TEST_P(Conversation, EndOfInputEndsTheRun)
 {
@@ -77,13 +82,13 @@ TEST_P(Conversation, EndOfInputEndsTheRun)
 
 std::string channel_name(const testing::TestParamInfo<Session::Over> &param_info)
 {
-    constexpr std::array<const char *, 3> names{"Pipes", "NonBlockingPipes", "Terminal"};
+    constexpr std::array<const char *, 4> names{"Pipes", "NonBlockingPipes", "Terminal", "Console"};
     return names.at(static_cast<std::size_t>(param_info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(Over, Conversation,
                          testing::Values(Session::Over::pipes, Session::Over::non_blocking_pipes,
-                                         Session::Over::terminal),
+                                         Session::Over::terminal, Session::Over::console),
                          channel_name);
 
 // A wait for input that fails ends the run as the end of input does: it

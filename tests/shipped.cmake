@@ -43,13 +43,19 @@ endif()
 # Without debug channels and the prompts to install Mono and Gecko, Wine
 # itself writes nothing to standard error.
 find_program(WINESERVER NAMES wineserver wineserver64 REQUIRED)
-set(wine_prefix "${CMAKE_BINARY_DIR}/wine")
-set(wine_environment "WINEPREFIX=${wine_prefix}" WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
-# The server and what wineboot starts outlive the test: their output goes to
-# a file, so that no pipe of CTest's stays open behind them.
-add_test(NAME wine-start COMMAND sh -c "mkdir -p \"$0\" && { \"$1\" -p && \"$2\" wineboot --init; } >\"$0/start.log\" 2>&1"
-    "${wine_prefix}" "${WINESERVER}" "${CMAKE_CROSSCOMPILING_EMULATOR}")
-add_test(NAME wine-stop COMMAND "${WINESERVER}" -k)
+set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine" WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
+set(fixture "${CMAKE_CURRENT_SOURCE_DIR}/wine-fixture")
+# Typing at Wine's console window takes an X server without a screen, and
+# xdotool to type; without them the console's tests are skipped.
+find_program(XVFB Xvfb)
+find_program(XDOTOOL xdotool)
+if(XVFB AND XDOTOOL)
+    set(console "${CMAKE_BINARY_DIR}/console")
+    list(APPEND wine_environment "COMPARE_DATES_CONSOLE=${console}")
+    set(start_console "${console}" "${XVFB}")
+endif()
+add_test(NAME wine-start COMMAND "${fixture}" start "${WINESERVER}" "${CMAKE_CROSSCOMPILING_EMULATOR}" ${start_console})
+add_test(NAME wine-stop COMMAND "${fixture}" stop "${WINESERVER}" ${console})
 set_tests_properties(wine-start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${wine_environment}")
 set_tests_properties(wine-stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${wine_environment}")
 test_program(windows "$<TARGET_FILE:compare-dates>" "${wine_environment}" "PROPERTIES;FIXTURES_REQUIRED;wine")
