@@ -3,7 +3,7 @@
 # by every such build, runs against each program under the emulator if there
 # is one, each of its tests listed as one of CTest's.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    message(FATAL_ERROR "The tests of a cross build run the program under an emulator: install qemu-user (for Windows, wine and wine64), or turn BUILD_TESTING off")
+    message(FATAL_ERROR "The tests of a cross build run the program under an emulator: as root, packaging/setup release (for Windows alone, packaging/setup windows), or turn BUILD_TESTING off")
 endif()
 
 set(COMPARE_DATES_HARNESS_DIR "${PROJECT_SOURCE_DIR}/build/harness" CACHE PATH "The native build of the tests")
