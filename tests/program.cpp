@@ -554,7 +554,7 @@ std::pair<int, std::string> Session::finish()
     pid_ = -1;
     if (over_ == Over::console) {
         status = -1;
-        std::istringstream{contents(files_ + "/status")} >> status;
+        std::ifstream{files_ + "/status"} >> status;
         return {status, contents(files_ + "/err")};
     }
     return {exit_status(status), errors};
