@@ -212,9 +212,10 @@ std::vector<char *> argument_vector(std::vector<std::string> &words)
 }
 
 // Runs a command found on PATH, with no input, and returns what it wrote.
-std::string output_of(std::vector<std::string> words)
+std::string output_of(const std::vector<std::string> &command)
 {
-    words.insert(words.begin(), "/usr/bin/env");
+    std::vector<std::string> words{"/usr/bin/env"};
+    words.insert(words.end(), command.begin(), command.end());
     const auto out = make_pipe();
     const int quiet = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     const pid_t pid = spawn(words.front(), argument_vector(words), quiet, out[1], quiet, false);
@@ -427,14 +428,16 @@ Session::Session(Over over, bool ignore_sigpipe) : over_{over}
 
 // cmd runs the program in a console window of its own, titled after the
 // session's directory, with standard output and standard error redirected
-// to files there, and then writes the exit status to a third.
+// to files there, and then writes the exit status to a third. cmd expands
+// %ERRORLEVEL% as it reads the line, before the program has run; with
+// delayed expansion, !ERRORLEVEL! is the status when echo runs.
 void Session::open_console()
 {
     const std::string console = from_environment("COMPARE_DATES_CONSOLE", "");
-    int display = -1;
+    std::string display;
     std::ifstream{console + "/display"} >> display;
-    check(display >= 0, "the console's display");
-    ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    check(!display.empty(), "the console's display");
+    ::setenv("DISPLAY", (":" + display).c_str(), 1);
     // Wine maps the root of the file system to drive Z:.
     const auto windows_path = [](std::string path) {
         std::replace(path.begin(), path.end(), '/', '\\');
@@ -445,10 +448,10 @@ void Session::open_console()
     output_ = ::open((files_ + "/out").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
     check(output_ >= 0, "open the console's output");
     const std::string title = files_.substr(files_.rfind('/') + 1);
-    std::vector<std::string> words{"/usr/bin/env", "wineconsole", "cmd", "/c",
+    std::vector<std::string> words{"/usr/bin/env", "wineconsole", "cmd", "/v:on", "/c",
                                    "title " + title + "& " + windows_path(program_path()) + " > " +
                                        windows_path(files_ + "/out") + " 2> " + windows_path(files_ + "/err") +
-                                       " & echo %ERRORLEVEL% > " + windows_path(files_ + "/status")};
+                                       " & echo !ERRORLEVEL! > " + windows_path(files_ + "/status")};
     // Wine waits long with its standard descriptors closed.
     const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     pid_ = spawn(words.front(), argument_vector(words), nothing, nothing, nothing, false);
