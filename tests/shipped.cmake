@@ -1,7 +1,8 @@
 # The tests of a build that ships its programs (a cross build, or a native
 # one that makes the release files): one native build of the harness, shared
 # by every such build, runs against each program under the emulator if there
-# is one, each of its tests listed as one of CTest's.
+# is one, each of its tests listed as one of CTest's. It is optimised as the
+# programs are, and has the warnings of the build that asks for it.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     message(FATAL_ERROR "The tests of a cross build run the program under an emulator: as root, packaging/setup release (for Windows alone, packaging/setup windows), or turn BUILD_TESTING off")
 endif()
@@ -11,7 +12,8 @@ include(ExternalProject)
 ExternalProject_Add(native-tests
     SOURCE_DIR "${PROJECT_SOURCE_DIR}"
     BINARY_DIR "${COMPARE_DATES_HARNESS_DIR}"
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release "-DCOMPARE_DATES_WARNINGS=${COMPARE_DATES_WARNINGS}"
+               "-DCMAKE_COMPILE_WARNING_AS_ERROR=${CMAKE_COMPILE_WARNING_AS_ERROR}"
     BUILD_COMMAND "${CMAKE_COMMAND}" --build . --target dates-tests
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
