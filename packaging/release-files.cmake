@@ -5,10 +5,14 @@
 #   cmake -D VERSION=1.3.0 -D "TARGETS=amd64;windows;source" -P packaging/release-files.cmake
 #
 # prints "TARGET FILE" for each file of each target. The target "source" is
-# the release's own: the source tarball and the buildinfo.
+# the release's own: the source tarball, the buildinfo and the CycloneDX
+# document that says what every file holds. Beside these, a release holds
+# the Debian source packages of the copyleft libraries linked into its
+# programs, whose names the link decides.
 function(release_files target version result)
     if(target STREQUAL "source")
-        set(files "compare-dates-${version}.tar.gz" "compare-dates-${version}.buildinfo")
+        set(files "compare-dates-${version}.tar.gz" "compare-dates-${version}.buildinfo"
+            "compare-dates-${version}.cdx.json")
     elseif(target STREQUAL "windows")
         set(files "compare-dates-${version}-win64.zip")
     else()
