@@ -32,7 +32,13 @@ function(test_program kind program environment properties)
 endfunction()
 
 if(NOT WIN32)
-    test_program(dynamic "$<TARGET_FILE:compare-dates>" "" "")
+    # qemu-user finds the loader and the C library of a cross build's
+    # dynamic program in its sysroot.
+    set(loader "")
+    if(CMAKE_SYSROOT)
+        set(loader "QEMU_LD_PREFIX=${CMAKE_SYSROOT}")
+    endif()
+    test_program(dynamic "$<TARGET_FILE:compare-dates>" "${loader}" "")
     test_program(static "${shipped_static_program}" "" "")
     # Linked statically, the program asks for no loader.
     add_test(NAME static:NeedsNoLoader COMMAND sh -c "! \"$0\" -lW \"$1\" | grep -q 'program interpreter'"
