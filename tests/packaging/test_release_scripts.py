@@ -2,9 +2,14 @@
 copyright file, a link map, a Built-Using field, apt's output and a
 buildinfo say, and which C library a sysroot takes."""
 
+import contextlib
 import importlib.machinery
 import importlib.util
+import io
+import json
+import re
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -106,6 +111,33 @@ class ReleaseScripts(unittest.TestCase):
             (["s390x"], {"libc6": ("2.36-8", "2" * 64), "linux-libc-dev": ("6.1.176-1", "3" * 64)}),
             (["armhf"], {"libc6": ("2.36-9+deb12u14", "1" * 64)}),
             (["arm64"], "fails: names no package of a sysroot for arm64"),
+        ])
+
+    def test_the_c_libraries_that_a_release_may_carry(self):
+        def checked(programs, sources):
+            """PROGRAMS: (glibc version, the version its archive lacked)."""
+            with tempfile.TemporaryDirectory() as directory:
+                files = [{"name": f"{n}.deb", "properties": [
+                    {"name": "compare-dates:program", "value": "static"},
+                    *([{"name": contents.LACKS, "value": lacks}] if lacks else [])], "components": [{
+                        "name": "glibc", "version": version, "licenses": [{"expression": "LGPL-2.1-or-later"}],
+                        "properties": [{"name": "compare-dates:linked", "value": "/usr/lib/libc.a: 9 members"},
+                                       {"name": "compare-dates:source-required", "value": "true"}]}]}
+                    for n, (version, lacks) in enumerate(programs)]
+                Path(directory, "r.cdx.json").write_text(json.dumps({"components": files}))
+                for version in sources:
+                    Path(directory, f"glibc_{version}.dsc").write_text(f"Source: glibc\nVersion: {version}\n")
+                with contextlib.redirect_stdout(io.StringIO()):
+                    contents.check(directory)
+            return "passes"
+
+        current, older = "2.36-9+deb12u14", "2.36-9+deb12u7"
+        self.assert_table(checked, [
+            ([[(current, None), (current, None)], [current]], "passes"),
+            ([[(current, None), (older, None)], [current, older]], "fails: carry different C libraries"),
+            ([[(current, None), (older, current)], [current, older]], "passes"),
+            ([[(current, None), (older, current)], [current]], "fails: " + re.escape(f"glibc_{older}.dsc, the source")),
+            ([[(current, None)], [current, older]], "fails: " + re.escape(f"glibc_{older}.dsc is not the source")),
         ])
 
 
