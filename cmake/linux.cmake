@@ -50,8 +50,6 @@ endforeach()
 set(libraries "${CMAKE_SYSROOT}/usr/lib/${MULTIARCH}")
 list(APPEND CMAKE_CXX_COMPILER -nostdinc -B${libraries}/)
 set(CMAKE_CXX_STANDARD_LINK_DIRECTORIES "${libraries}" "${CMAKE_SYSROOT}/lib/${MULTIARCH}")
-# dpkg-shlibdeps finds the libraries that the dynamic program needs there.
-set(COMPARE_DATES_SHLIBS_DIRECTORIES "${CMAKE_SYSROOT}/lib/${MULTIARCH}" "${libraries}")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${GNU_TYPE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

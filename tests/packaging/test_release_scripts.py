@@ -99,8 +99,8 @@ class ReleaseScripts(unittest.TestCase):
     def test_indexes_that_failed_to_download(self):
         self.assert_table(lambda name: archive.failed_indexes((FIXTURES / name).read_text()), [
             (["apt-update.out"], [
-                "http://archive.example/debian-security bookworm-security/main armhf Packages "
-                "(File has unexpected size (271000 != 270345). Mirror sync in progress? [IP: 192.0.2.80 80])",
+                "file:/srv/mirror/security bookworm-security/main armhf Packages "
+                "(File has unexpected size (271000 != 270345). Mirror sync in progress?)",
                 "file:/nonexistent bookworm Release (File not found - /nonexistent/dists/bookworm/Release "
                 "(2: No such file or directory))"]),
             (["sysroots.buildinfo"], []),
