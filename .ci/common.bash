@@ -19,6 +19,11 @@ gives_verdict() {
         { echo "no verdict from: $1" >&2; return 1; }
 }
 
+# The lines of the code blocks in FILE's section HEADING, a whole line.
+commands_of() {
+    sed -n "/^$2\$/,/^#/p" "$1" | sed -n '/^```$/,/^```$/p' | grep -vx '```'
+}
+
 # Runs, word for word, what a reader is told to run: the set-up line of each
 # use in CONTRIBUTING.md's install table, in order, but those of the USEs
 # given, then the two commands of the README's quick start, the second of
@@ -26,7 +31,7 @@ gives_verdict() {
 as_a_user() {
     local setup quick_start command
     mapfile -t setup < <(sed -n 's/^| .* | `\(packaging\/setup [a-z]*\)` |$/\1/p' CONTRIBUTING.md)
-    mapfile -t quick_start < <(sed -n '/^## Quick start/,/^## /p' README.md | sed -n '/^```$/,/^```$/p' | grep -vx '```')
+    mapfile -t quick_start < <(commands_of README.md "## Quick start")
     ((${#setup[@]} >= 9 && ${#quick_start[@]} == 2)) ||
         { echo "the install table or the quick start is not where CI looks" >&2; return 1; }
     for command in "${setup[@]}"; do
