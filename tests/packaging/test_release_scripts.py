@@ -406,16 +406,16 @@ class Archives(unittest.TestCase):
                                                                  "c_library": {"version": "2.36-9", "native": "2.36-9"}}),
             ("native C library only in a suite whose index does not match its Release",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("hash", libc("2.36-9"))}, {}, SYSROOT, 1,
-             FAILED + r"security/main arm64 Packages \(Hash Sum mismatch\)$", {"files": None}),
+             FAILED + r"security/main arm64 Packages \(.+\)$", {"files": None}),
             ("native C library only in a suite signed by a key that the sources do not trust",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("untrusted", libc("2.36-9"))}, {}, SYSROOT, 1,
-             FAILED + r"security InRelease \(The following signatures couldn't be verified", {"files": None}),
+             FAILED + r"security InRelease \(.+\)$", {"files": None}),
             ("native C library only in a suite without a Release",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("unsigned", libc("2.36-9"))}, {}, SYSROOT, 1,
-             FAILED + r"security Release \(File not found", {"files": None}),
+             FAILED + r"security Release \(.+\)$", {"files": None}),
             ("native headers only in a failed suite", {"main": ("signed", libc("2.36-9") + ["linux-libc-dev 6.1.1-1"]),
                                                        "security": ("hash", HEADERS)}, {}, SYSROOT, 0,
-             r"an index failed to download: file:\S+ security/main arm64 Packages \(Hash Sum mismatch\)\n.*"
+             r"an index failed to download: file:\S+ security/main arm64 Packages \(.+\)\n.*"
              r"arm64's archive has no linux-libc-dev 6.1.2-1, this machine's: taking its newest, 6.1.1-1$",
              {"versions": {**NATIVE, "linux-libc-dev": "6.1.1-1"}}),
             ("native C library nowhere, no index failed", {"main": ("signed", libc("2.36-9+deb12u9") + libc("2.36-9+deb12u10")
@@ -425,7 +425,7 @@ class Archives(unittest.TestCase):
             ("an index that lists a .deb that the pool lacks", {"main": ("signed", libc("2.36-9", "lacks") + HEADERS)}, {},
              SYSROOT, 1, r"sysroot: the mirror lacks pool/main/libc6_2.36-9_arm64.deb, libc6 2.36-9, which its own index "
              r"lists, as a mirror does in the middle of a sync: another mirror \(COMPARE_DATES_MIRROR\) or a later try "
-             r"may have it \(File not found", {"files": None}),
+             r"may have it \(.+\)$", {"files": None}),
             ("kernel headers of all architectures, as Debian 13 has them",
              {"main": ("signed", libc("2.36-9") + ["linux-libc-dev 6.1.2-1 all"])}, {"linux-libc-dev": "all"}, SYSROOT, 0,
              "", {"versions": NATIVE}),
