@@ -337,9 +337,10 @@ class Archives(unittest.TestCase):
         (root / "DEBIAN/control").write_text(f"Package: {name}\nVersion: {version}\nArchitecture: {architecture}\n"
                                              "Maintainer: x <x@example.org>\nDescription: x\n"
                                              + ("Multi-Arch: same\n" if architecture != "all" else ""))
-        held = {"libc6": "usr/lib/aarch64-linux-gnu/libc.so.6", "libc6-dev": "usr/lib/aarch64-linux-gnu/libc.a"}
-        (root / held.get(name, "usr/include/linux/version.h")).parent.mkdir(parents=True)
-        (root / held.get(name, "usr/include/linux/version.h")).write_text(entry)
+        held = root / {"libc6": "usr/lib/aarch64-linux-gnu/libc.so.6", "libc6-dev": "usr/lib/aarch64-linux-gnu/libc.a"}.get(
+            name, "usr/include/linux/version.h")
+        held.parent.mkdir(parents=True)
+        held.write_text(entry)
         if name == "libc6":
             (root / "DEBIAN/shlibs").write_text(f"libc 6 libc6 (>= {version})\n")
         if "link" in flags:
@@ -364,7 +365,7 @@ class Archives(unittest.TestCase):
                 (dists / "main" / directory / f"{index}.xz").write_bytes(lzma.compress(listed))
             if state != "unsigned":
                 (dists / "Release").write_text(run("apt-ftparchive", "-o", f"APT::FTPArchive::Release::Suite={suite}",
-                                                   "-o", "APT::FTPArchive::Release::Codename=", "release", dists).stdout)
+                                                   "release", dists).stdout)
                 run("gpg", "--homedir", self.work / ("untrusted" if state == "untrusted" else "trusted"), "--batch",
                     "--clearsign", "--output", dists / "InRelease", dists / "Release")
             if state == "hash":
@@ -406,16 +407,16 @@ class Archives(unittest.TestCase):
                                                                  "c_library": {"version": "2.36-9", "native": "2.36-9"}}),
             ("native C library only in a suite whose index does not match its Release",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("hash", libc("2.36-9"))}, {}, SYSROOT, 1,
-             FAILED + r"security/main arm64 Packages \(.+\)$", {"files": None}),
+             FAILED + r"security/main arm64 Packages \(Hash Sum mismatch\)$", {"files": None}),
             ("native C library only in a suite signed by a key that the sources do not trust",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("untrusted", libc("2.36-9"))}, {}, SYSROOT, 1,
              FAILED + r"security InRelease \(.+\)$", {"files": None}),
             ("native C library only in a suite without a Release",
              {"main": ("signed", libc("2.36-8") + HEADERS), "security": ("unsigned", libc("2.36-9"))}, {}, SYSROOT, 1,
-             FAILED + r"security Release \(.+\)$", {"files": None}),
+             FAILED + r"security Release \(File not found - .+\)$", {"files": None}),
             ("native headers only in a failed suite", {"main": ("signed", libc("2.36-9") + ["linux-libc-dev 6.1.1-1"]),
                                                        "security": ("hash", HEADERS)}, {}, SYSROOT, 0,
-             r"an index failed to download: file:\S+ security/main arm64 Packages \(.+\)\n.*"
+             r"an index failed to download: file:\S+ security/main arm64 Packages \(Hash Sum mismatch\)\n.*"
              r"arm64's archive has no linux-libc-dev 6.1.2-1, this machine's: taking its newest, 6.1.1-1$",
              {"versions": {**NATIVE, "linux-libc-dev": "6.1.1-1"}}),
             ("native C library nowhere, no index failed", {"main": ("signed", libc("2.36-9+deb12u9") + libc("2.36-9+deb12u10")
@@ -425,7 +426,7 @@ class Archives(unittest.TestCase):
             ("an index that lists a .deb that the pool lacks", {"main": ("signed", libc("2.36-9", "lacks") + HEADERS)}, {},
              SYSROOT, 1, r"sysroot: the mirror lacks pool/main/libc6_2.36-9_arm64.deb, libc6 2.36-9, which its own index "
              r"lists, as a mirror does in the middle of a sync: another mirror \(COMPARE_DATES_MIRROR\) or a later try "
-             r"may have it \(.+\)$", {"files": None}),
+             r"may have it \(File not found - .+\)$", {"files": None}),
             ("kernel headers of all architectures, as Debian 13 has them",
              {"main": ("signed", libc("2.36-9") + ["linux-libc-dev 6.1.2-1 all"])}, {"linux-libc-dev": "all"}, SYSROOT, 0,
              "", {"versions": NATIVE}),
