@@ -268,7 +268,9 @@ class ReleaseScripts(unittest.TestCase):
             (["packaging/buildinfo", "field", buildinfo, "Targets"], (0, "amd64 armhf s390x\n")),
             (["packaging/contents", "sources", "dist"], (0, "")),
             (["packaging/buildinfo", "field", buildinfo, "Commit"], (1, "")),
-            (["packaging/buildinfo", "packages", buildinfo], (0, "libc6-dev 2.36-9+deb12u14\nzlib1g 1:1.2.13.dfsg-1\n")),
+            (["packaging/buildinfo", "packages", buildinfo], (0, "libc6-dev 2.36-9+deb12u14\nzlib1g 1:1.2.13.dfsg-1\n"
+                                                                "libc6:armhf 2.36-9+deb12u14\nlibc6:s390x 2.36-8\n"
+                                                                "linux-libc-dev:s390x 6.1.176-1\n")),
             (["packaging/setup", "--targets"], (0, "amd64\narm64\narmhf\ni386\nppc64el\ns390x\nwindows\n")),
         ])
 
@@ -433,10 +435,14 @@ class Archives(unittest.TestCase):
             ("a .deb that holds an absolute symlink", {"main": ("signed", libc("2.36-9", "link") + HEADERS)}, {}, SYSROOT,
              0, "", {"links": {"lib/ld-linux-aarch64.so.1": "../usr/lib/aarch64-linux-gnu/libc.so.6"}, "libc.a": LIBC_A}),
             ("the .debs that a buildinfo names", {"main": ("signed", IN_PLACE)}, {}, SYSROOT + built, 0, "",
-             {"versions": {"libc6": "2.36-9"}}),
+             {"versions": NATIVE}),
             ("a .deb whose SHA-256 is not the one that the buildinfo names", {"main": ("signed", IN_PLACE)}, {},
              SYSROOT + built + ["changed"], 1, r"arm64: libc6 2.36-9 in the archive is not the one that \S+ names$",
              {"files": None}),
+            ("a .deb that the buildinfo names and the archive no longer has", {"main": ("signed", libc("2.36-10") + HEADERS)},
+             {}, SYSROOT + built, 0, r"archive no longer has libc6 2.36-9, which \S+ names: taking libc6 and libc6-dev "
+             r"2.36-10\n.*archive no longer has libc6-dev 2.36-9, .* 2.36-10$", {"versions": {**NATIVE, "libc6": "2.36-10",
+                                                                                           "libc6-dev": "2.36-10"}}),
             ("a changed C library in place of the archive's", {"main": ("signed", HEADERS)}, {}, SYSROOT + ["--debs", *local],
              0, "", {"versions": {**NATIVE, "libc6": "2.36-9+changed", "libc6-dev": "2.36-9+changed"},
                      "c_library": {"version": "2.36-9+changed", "native": "2.36-9+changed"}, "libc.a": LIBC_A}),
@@ -455,8 +461,12 @@ class Archives(unittest.TestCase):
                 facts = {"components": [{"name": "glibc", "version": "2.36-9", "source_required": True}]}
                 (root / "facts.json").write_text(json.dumps(facts))
                 if "--as-built" in command:
-                    digest = "0" * 64 if "changed" in command else sys.modules["archive"].sha256(root / "pool/main/libc6_2.36-9_arm64.deb")
-                    (root / "buildinfo").write_text(f"Sysroot-Packages:\n libc6:arm64 2.36-9 {digest}\n")
+                    lines = ["Sysroot-Packages:"]
+                    for package, version in NATIVE.items():
+                        deb = root / f"pool/main/{package}_{version}_arm64.deb"
+                        right = deb.exists() and not (package == "libc6" and "changed" in command)
+                        lines.append(f" {package}:arm64 {version} {sys.modules['archive'].sha256(deb) if right else '0' * 64}")
+                    (root / "buildinfo").write_text("\n".join(lines) + "\n")
                 (root / "out").mkdir() if command is SOURCES else None
                 done = run(*[part.format(out=root / "out", facts=root / "facts.json", buildinfo=root / "buildinfo")
                              for part in command if part != "changed"], env=self.machine(root, architectures))
