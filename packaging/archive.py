@@ -209,11 +209,10 @@ def fetch(files, directory):
     against the hashes of the signed index that lists it, and returns their
     paths there: all of them, or none. Each is a copy, as apt links to a file
     that a file: URI names."""
-    fetcher = apt.progress.base.AcquireProgress()
     staging = Path(directory, ".fetching")
-    staging.mkdir(parents=True)
+    staging.mkdir(parents=True, exist_ok=True)
     try:
-        fetcher = apt_pkg.Acquire(fetcher)
+        fetcher = apt_pkg.Acquire(apt.progress.base.AcquireProgress())
         items = [(what, path, apt_pkg.AcquireFile(fetcher, uri, hash=hashes, size=size, destdir=str(staging)))
                  for what, path, uri, hashes, size in files]
         fetcher.run()
