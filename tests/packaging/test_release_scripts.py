@@ -241,10 +241,15 @@ class ReleaseScripts(unittest.TestCase):
         """Wrong arguments get the usage on standard error, status 2, and nothing else."""
         def outcome(*command):
             done = run(*command)
+            # A buildinfo names the release of the machine that wrote it.
+            written = re.sub(r"^Build-Release: Debian GNU/Linux \d+[.\d]* \([a-z]+\)$", "Build-Release: -", done.stdout,
+                             flags=re.M)
             return "usage" if (done.returncode, done.stdout, "usage:" in done.stderr) == (2, "", True) \
-                else (done.returncode, done.stdout)
+                else (done.returncode, written)
 
         buildinfo = FIXTURES / "sysroots.buildinfo"
+        write = ["packaging/buildinfo", "write", buildinfo, "1.4.2", "c0ffee"]
+        expected = (FIXTURES / "written.buildinfo").read_text()
         self.assert_table(outcome, [
             (["packaging/sysroot"], "usage"),
             (["packaging/sysroot", "arm64", "dir", "more"], "usage"),
@@ -272,17 +277,8 @@ class ReleaseScripts(unittest.TestCase):
                                                                 "libc6:armhf 2.36-9+deb12u14\nlibc6:s390x 2.36-8\n"
                                                                 "linux-libc-dev:s390x 6.1.176-1\n")),
             (["packaging/setup", "--targets"], (0, "amd64\narm64\narmhf\ni386\nppc64el\ns390x\nwindows\n")),
-        ])
-
-    def test_a_buildinfo_as_written(self):
-        def written(*arguments):
-            done = run("packaging/buildinfo", "write", FIXTURES / "sysroots.buildinfo", "1.4.2", "c0ffee", *arguments)
-            return re.sub(r"^Build-Release: Debian GNU/Linux \d+[.\d]* \([a-z]+\)$", "Build-Release: -", done.stdout, flags=re.M)
-
-        expected = (FIXTURES / "written.buildinfo").read_text()
-        self.assert_table(written, [
-            (["--targets", "amd64", "arm64", "--sysroots", FIXTURES / "sysroot"], expected),
-            (["--targets"], expected.split("Targets:")[0] + "Targets:\n"),
+            ([*write, "--targets", "amd64", "arm64", "--sysroots", FIXTURES / "sysroot"], (0, expected)),
+            ([*write, "--targets"], (0, expected.split("Targets:")[0] + "Targets:\n")),
         ])
 
 def libc(version, *flags):
